@@ -14,7 +14,7 @@
 //
 // Lookups rewrite a scratch list and are therefore neither const nor re-entrant.
 class CmdLineHelper {
-public:
+  public:
     // `argv[0]` is the program path and is not kept; with `argc` below 2 the store is empty.
     CmdLineHelper(int argc, const wchar_t* const* argv);
     virtual ~CmdLineHelper();
@@ -40,7 +40,7 @@ public:
     const std::vector<std::wstring>& Arguments() const { return arguments; }
     const std::vector<std::wstring>& NameForms() const { return nameForms; }
 
-private:
+  private:
     // Index of the first argument equal to `form`, or -1.
     int Find(const std::wstring& form) const;
 

@@ -124,8 +124,8 @@ TEST(CmdLineHelper, GetInt64FollowsWcstollBaseZero) {
     };
     for (const Case& c : cases) {
         auto store = Store({L"-pt", c.text}).Make();
-        EXPECT_EQ(store.GetInt64(L"pt", -99), c.expected) << "text: " << testing::PrintToString(
-            std::wstring(c.text));
+        EXPECT_EQ(store.GetInt64(L"pt", -99), c.expected)
+            << "text: " << testing::PrintToString(std::wstring(c.text));
     }
     EXPECT_EQ(Store({L"-pt"}).Make().GetInt64(L"pt", -1), -1);
     EXPECT_EQ(Store({L"-pt", L""}).Make().GetInt64(L"pt", -1), -1);

@@ -1,0 +1,73 @@
+#include "Guard.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdexcept>
+
+namespace {
+
+// Writes to an address the optimiser cannot see through.
+__attribute__((noinline)) void WriteTo(uintptr_t address) {
+    volatile uintptr_t where = address;
+    *reinterpret_cast<volatile int*>(where) = 1;
+}
+
+TEST(RunGuarded, ReturnsTrueWhenTheCallReturns) {
+    int calls = 0;
+    auto call = [&] { ++calls; };
+    uint32_t code = 42;
+    EXPECT_TRUE(RunGuardedCall(call, &code));
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(code, 42u);
+}
+
+TEST(RunGuarded, CatchesProcessorFaultsWithTheirCodes) {
+    uint32_t code = 0;
+    auto accessViolation = [] { WriteTo(0); };
+    EXPECT_FALSE(RunGuardedCall(accessViolation, &code));
+    EXPECT_EQ(code, 0xC0000005u);
+
+    auto raised = [] { RaiseException(0xC06D007E, 0, 0, nullptr); };
+    EXPECT_FALSE(RunGuardedCall(raised, &code));
+    EXPECT_EQ(code, 0xC06D007Eu);
+}
+
+TEST(RunGuarded, CatchesThrownExceptions) {
+    uint32_t code = 0;
+    auto thrower = [] { throw std::runtime_error("x"); };
+    EXPECT_FALSE(RunGuardedCall(thrower, &code));
+    EXPECT_EQ(code, kCppExceptionCode);
+}
+
+TEST(RunGuarded, NestsAndAttributesFaultsToTheInnermostGuard) {
+    uint32_t outerCode = 0;
+    uint32_t innerCode = 0;
+    bool innerResult = true;
+    bool afterInner = false;
+    auto outer = [&] {
+        auto inner = [] { WriteTo(8); };
+        innerResult = RunGuardedCall(inner, &innerCode);
+        afterInner = true;
+        WriteTo(0);
+    };
+    EXPECT_FALSE(RunGuardedCall(outer, &outerCode));
+    EXPECT_FALSE(innerResult);
+    EXPECT_TRUE(afterInner);
+    EXPECT_EQ(innerCode, 0xC0000005u);
+    EXPECT_EQ(outerCode, 0xC0000005u);
+
+    // Once every guard has returned, exceptions are ordinary again.
+    EXPECT_THROW(throw std::logic_error("outside"), std::logic_error);
+}
+
+TEST(RunGuarded, KeepsWorkingAfterManyFaults) {
+    uint32_t code = 0;
+    auto fault = [] { WriteTo(0); };
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_FALSE(RunGuardedCall(fault, &code));
+    }
+}
+
+}  // namespace

@@ -1,0 +1,303 @@
+#include "Logger.h"
+
+#include <iostream>
+
+#include "Guard.h"
+#include "Util.h"
+#include "WideOutput.h"
+#include "WinResources.h"
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+#include <exception>
+#include <new>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr const wchar_t* kLoggerComponent = L"Logger";
+constexpr const wchar_t* kEventDllSuffix = L"\\Quorvel\\ZelNSEvent.dll";
+
+void (*debugSinkWide)(const wchar_t*) = nullptr;
+void (*debugSinkNarrow)(const char*) = nullptr;
+
+LoggerHelper* instance = nullptr;
+// Set once the exit clean-up has destroyed the instance: reports made after that (by other
+// static destructors) go to the debugger output instead of resurrecting the logger on a
+// deleted lock.
+bool shutDown = false;
+
+// Static initialisation, in this order: the wide output stream, the instance holder, then
+// the logger lock. Destruction runs in reverse: the lock is deleted first, then the holder
+// destroys the instance.
+struct WideOutputInstaller {
+    WideOutputInstaller() { InstallReplacingWideOutput(); }
+} wideOutputInstaller;
+
+}  // namespace
+
+class LoggerInstanceHolder {
+  public:
+    ~LoggerInstanceHolder() {
+        shutDown = true;
+        delete instance;
+        instance = nullptr;
+    }
+};
+
+namespace {
+
+LoggerInstanceHolder instanceHolder;
+
+struct LoggerLock {
+    LoggerLock() { InitializeCriticalSection(&section); }
+    ~LoggerLock() { DeleteCriticalSection(&section); }
+    CRITICAL_SECTION section;
+} loggerLock;
+
+HRESULT RealCommonFilesFolder(wchar_t** folder) {
+    return SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, folder);
+}
+
+// Formats at most `capacity - 1` characters into `buffer` and always terminates it.
+void FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list args) {
+    // The C runtime's own _vsnwprintf: "%s" in a wide format takes a wide string, and on
+    // overflow it writes exactly `count` characters without a terminator.
+    const int written = _vsnwprintf(buffer, capacity - 1, format, args);
+    if (written < 0 || static_cast<size_t>(written) >= capacity - 1) {
+        buffer[capacity - 1] = L'\0';
+    }
+}
+
+struct ReportCall {
+    int level;
+    const wchar_t* component;
+    const wchar_t* format;
+    va_list* args;
+    wchar_t* buffer;
+};
+
+void FormatAndReport(void* context) {
+    ReportCall* call = static_cast<ReportCall*>(context);
+    FormatInto(call->buffer, kReportFormatCapacity, call->format, *call->args);
+    if (LoggerHelper* logger = LoggerHelper::Instance()) {
+        logger->Report(call->level, call->component, call->buffer);
+    } else {
+        // Only after the exit clean-up: the line still reaches the debugger output.
+        std::wstring line = std::wstring(L":") + (call->component ? call->component : L"") + L":" +
+                            call->buffer + L"\n";
+        DebugOutput(line.c_str());
+    }
+}
+
+thread_local int traceDepth = 0;
+
+}  // namespace
+
+void DebugOutput(const wchar_t* text) {
+    if (debugSinkWide != nullptr) {
+        debugSinkWide(text);
+    } else {
+        OutputDebugStringW(text);
+    }
+}
+
+void DebugOutputNarrow(const char* text) {
+    if (debugSinkNarrow != nullptr) {
+        debugSinkNarrow(text);
+    } else {
+        OutputDebugStringA(text);
+    }
+}
+
+LoggerPlatform LoggerPlatform::Real() {
+    return {&GetModuleFileNameW, &RealCommonFilesFolder};
+}
+
+void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) {
+    // A plain array in this frame: the guarded call may be abandoned at any point.
+    wchar_t buffer[kReportBufferSize];
+    buffer[0] = L'\0';
+    va_list args;
+    va_start(args, format);
+    ReportCall call{level, component, format, &args, buffer};
+    uint32_t code = 0;
+    const bool reported = RunGuarded(&FormatAndReport, &call, &code);
+    va_end(args);
+    if (!reported) {
+        Logger::Trace(nullptr, &code);
+        Logger::Trace(format, nullptr);
+    }
+}
+
+LoggerHelper* LoggerHelper::Instance() {
+    if (instance != nullptr) {
+        return instance;
+    }
+    if (shutDown) {
+        return nullptr;
+    }
+    EnterCriticalSection(&loggerLock.section);
+    if (instance == nullptr) {
+        LoggerHelper* created = nullptr;
+        try {
+            created = new LoggerHelper();
+            created->Init();
+        } catch (...) {
+            delete created;
+            LeaveCriticalSection(&loggerLock.section);
+            throw;
+        }
+        instance = created;
+    }
+    LeaveCriticalSection(&loggerLock.section);
+    return instance;
+}
+
+void LoggerHelper::Init(const LoggerPlatform& platform) {
+    eventDllPath.clear();
+    eventDll = nullptr;
+    reportEventEx = nullptr;
+    reportEventEx2 = nullptr;
+    processName = GetNameFromPath(GetExePath(false, platform.moduleFileName).c_str(), false, false);
+
+    wchar_t* folder = nullptr;
+    try {
+        const HRESULT result = platform.commonFilesFolder(&folder);
+        if (FAILED(result)) {
+            SelfReport(L"LoggerHelper::Init GetFolderPath failed with code = %d",
+                       static_cast<int>(result));
+        } else {
+            eventDllPath = std::wstring(folder) + kEventDllSuffix;
+        }
+        if (!eventDllPath.empty()) {
+            eventDll = LoadLibraryW(eventDllPath.c_str());
+            if (eventDll != nullptr) {
+                reportEventEx =
+                    FunctionCast<ReportEventExFn>(GetProcAddress(eventDll, "CEReportEventEx"));
+                reportEventEx2 = GetProcAddress(eventDll, "CEReportEventEx2");
+            } else {
+                const DWORD code = GetLastError();
+                SelfReport(L"LoggerHelper::Init cannot load ZelNSEvent.dll, error = %d. ",
+                           static_cast<int>(code));
+            }
+        }
+    } catch (...) {
+        SelfReport(L"%s", L"LoggerHelper::Init failed");
+    }
+    UniqueCoTaskMemory folderText(folder);
+}
+
+void LoggerHelper::Report(int level, const wchar_t* component, const wchar_t* message) {
+    const wchar_t* componentText = component != nullptr ? component : L"";
+    std::wostringstream composed;
+    composed << processName << L':' << componentText << L':' << message << L'\n';
+    const std::wstring line = composed.str();
+    std::wcout << line;
+    if (reportEventEx != nullptr) {
+        reportEventEx(level, processName.c_str(), componentText, message);
+    } else {
+        DebugOutput(line.c_str());
+    }
+}
+
+void LoggerHelper::SelfReport(const wchar_t* format, ...) {
+    try {
+        wchar_t buffer[kReportBufferSize];
+        va_list args;
+        va_start(args, format);
+        FormatInto(buffer, kReportBufferSize, format, args);
+        va_end(args);
+        const std::wstring line = std::wstring(L"LoggerHelper: ") + buffer + L"\n";
+        std::wcout << line;
+        DebugOutput(line.c_str());
+    } catch (const std::exception& e) {
+        const std::string text = std::string("LoggerHelper: exception:") + e.what() + "\n";
+        DebugOutputNarrow(text.c_str());
+    } catch (...) {
+        DebugOutputNarrow("LoggerHelper: unexpected exception during reporting\n");
+    }
+}
+
+LoggerHelper::~LoggerHelper() {
+    if (eventDll != nullptr) {
+        FreeLibrary(eventDll);
+    }
+    eventDllPath.clear();
+    processName.clear();
+    eventDll = nullptr;
+    reportEventEx = nullptr;
+    reportEventEx2 = nullptr;
+}
+
+LoggerHelper* LoggerHelper::CreateForTesting(const std::wstring& name, ReportEventExFn entry) {
+    LoggerHelper* logger = new LoggerHelper();
+    logger->processName = name;
+    logger->reportEventEx = entry;
+    return logger;
+}
+
+LoggerHelper* LoggerHelper::ExchangeInstanceForTesting(LoggerHelper* replacement) {
+    LoggerHelper* previous = instance;
+    instance = replacement;
+    return previous;
+}
+
+void LoggerHelper::SetDebugOutputForTesting(void (*wide)(const wchar_t*),
+                                            void (*narrow)(const char*)) {
+    debugSinkWide = wide;
+    debugSinkNarrow = narrow;
+}
+
+namespace {
+
+struct TraceReport {
+    const std::wstring* text;
+};
+
+void ReportTrace(void* context) {
+    const TraceReport* trace = static_cast<TraceReport*>(context);
+    if (LoggerHelper* logger = LoggerHelper::Instance()) {
+        logger->Report(kLevelError, kLoggerComponent, trace->text->c_str());
+    }
+}
+
+}  // namespace
+
+void Logger::Trace(const wchar_t* format, const uint32_t* code) {
+    std::wstring text;
+    try {
+        std::wostringstream composed;
+        composed << L"Logger::Trace: unexpected exception during reporting. " << L'\n';
+        if (format != nullptr && format[0] != L'\0') {
+            composed << L"Format  string: " << format << L'\n';
+        }
+        if (code != nullptr) {
+            composed << L"Error code: 0x" << std::hex << std::uppercase << *code << L'\n';
+        }
+        text = composed.str();
+    } catch (...) {
+        DebugOutputNarrow("LoggerHelper: unexpected exception during reporting\n");
+        return;
+    }
+    DebugOutput(text.c_str());
+    if (traceDepth > 0) {
+        // A trace's own report failed: its text is already in the debugger output.
+        return;
+    }
+    ++traceDepth;
+    TraceReport trace{&text};
+    uint32_t nestedCode = 0;
+    if (!RunGuarded(&ReportTrace, &trace, &nestedCode)) {
+        wchar_t note[96];
+        std::swprintf(note, 96, L"Logger::Trace: the trace's own report failed. Error code: 0x%X\n",
+                      static_cast<unsigned>(nestedCode));
+        DebugOutput(note);
+    }
+    --traceDepth;
+}

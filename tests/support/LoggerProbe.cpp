@@ -1,0 +1,34 @@
+// Makes the reports a test names on its command line, so that the logger can be watched
+// from outside the process.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "Logger.h"
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    std::setlocale(LC_ALL, "");
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const std::wstring scenario = argc > 1 ? argv[1] : L"";
+    int exitCode = 0;
+    if (scenario == L"lines") {
+        LogReport(kLevelInfo, L"Probe", L"first %s", L"one");
+        LogReport(kLevelError, nullptr, L"second %d", 2);
+        LogReport(16, L"Probe", L"third");
+    } else if (scenario == L"fault") {
+        LogReport(kLevelError, L"Probe", L"%s", reinterpret_cast<const wchar_t*>(5));
+        LogReport(kLevelInfo, L"Probe", L"after the fault");
+    } else if (scenario == L"unicode") {
+        LogReport(kLevelInfo, L"Probe", L"path: %s", L"C:\\data\\\u4e2d\u6587\\x");
+        LogReport(kLevelInfo, L"Probe", L"caf\u00e9 stays");
+        LogReport(kLevelInfo, L"Probe", L"later line");
+    } else if (scenario == L"exit") {
+        exitCode = argc > 2 ? _wtoi(argv[2]) : 0;
+    }
+    LocalFree(argv);
+    return exitCode;
+}

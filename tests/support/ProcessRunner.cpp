@@ -1,0 +1,232 @@
+#include "ProcessRunner.h"
+
+#include <map>
+#include <string>
+
+#include "WinResources.h"
+
+namespace {
+
+std::wstring UniqueTempFile(const wchar_t* tag) {
+    wchar_t folder[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, folder);
+    static LONG counter = 0;
+    return std::wstring(folder) + L"dp-run-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(InterlockedIncrement(&counter)) + L"-" + tag + L".txt";
+}
+
+UniqueFile CreateInheritableFile(const std::wstring& path, DWORD access, DWORD disposition) {
+    SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
+    return UniqueFile(CreateFileW(path.c_str(), access,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                                  disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string content;
+    if (!file) {
+        return content;
+    }
+    char chunk[65536];
+    DWORD got = 0;
+    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        content.append(chunk, got);
+    }
+    return content;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    if (start < text.size()) {
+        lines.push_back(text.substr(start));
+    }
+    return lines;
+}
+
+// Our environment with `extra` entries added or replacing ours (names compared without
+// regard to case, as Windows does).
+std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
+    std::map<std::wstring, std::wstring> byName;
+    auto key = [](const std::wstring& entry) {
+        std::wstring name = entry.substr(0, entry.find(L'=', 1));
+        for (wchar_t& c : name) {
+            c = static_cast<wchar_t>(towupper(c));
+        }
+        return name;
+    };
+    wchar_t* block = GetEnvironmentStringsW();
+    for (const wchar_t* p = block; p != nullptr && *p != L'\0'; p += wcslen(p) + 1) {
+        byName[key(p)] = p;
+    }
+    FreeEnvironmentStringsW(block);
+    for (const std::wstring& entry : extra) {
+        byName[key(entry)] = entry;
+    }
+    std::wstring result;
+    for (const auto& [name, entry] : byName) {
+        result += entry;
+        result.push_back(L'\0');
+    }
+    result.push_back(L'\0');
+    return result;
+}
+
+std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+    const size_t unit = info.fUnicode ? sizeof(wchar_t) : 1;
+    std::string bytes(static_cast<size_t>(info.nDebugStringLength) * unit, '\0');
+    SIZE_T read = 0;
+    ReadProcessMemory(process, info.lpDebugStringData, bytes.data(), bytes.size(), &read);
+    bytes.resize(read);
+    std::string text;
+    if (info.fUnicode) {
+        std::wstring wide(reinterpret_cast<const wchar_t*>(bytes.data()), read / sizeof(wchar_t));
+        const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
+                                          nullptr, 0, nullptr, nullptr);
+        text.resize(static_cast<size_t>(n));
+        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(), n,
+                            nullptr, nullptr);
+    } else {
+        text = bytes;
+    }
+    while (!text.empty() && text.back() == '\0') {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::wstring QuoteArgument(const std::wstring& argument) {
+    if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        return argument;
+    }
+    std::wstring quoted = L"\"";
+    for (size_t i = 0;; ++i) {
+        size_t backslashes = 0;
+        while (i < argument.size() && argument[i] == L'\\') {
+            ++i;
+            ++backslashes;
+        }
+        if (i == argument.size()) {
+            quoted.append(backslashes * 2, L'\\');
+            break;
+        }
+        if (argument[i] == L'"') {
+            quoted.append(backslashes * 2 + 1, L'\\');
+        } else {
+            quoted.append(backslashes, L'\\');
+        }
+        quoted.push_back(argument[i]);
+    }
+    quoted.push_back(L'"');
+    return quoted;
+}
+
+RunResult RunProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                     const RunOptions& options) {
+    std::wstring commandLine = QuoteArgument(program);
+    for (const std::wstring& argument : arguments) {
+        commandLine += L" " + QuoteArgument(argument);
+    }
+    return RunProcessCommandLine(program, commandLine, options);
+}
+
+RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring& commandLine,
+                                const RunOptions& options) {
+    RunResult result;
+    const std::wstring outPath = UniqueTempFile(L"out");
+    const std::wstring errPath = UniqueTempFile(L"err");
+    {
+        UniqueFile out = CreateInheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+        UniqueFile err = CreateInheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+        UniqueFile in = CreateInheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
+
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = in.Get();
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+
+        std::wstring environment;
+        if (!options.extraEnvironment.empty()) {
+            environment = BuildEnvironment(options.extraEnvironment);
+        }
+        std::wstring mutableCommandLine = commandLine;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(
+                program.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
+                DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT,
+                environment.empty() ? nullptr : environment.data(),
+                options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
+                &startup, &process)) {
+            result.startError = GetLastError();
+            DeleteFileW(outPath.c_str());
+            DeleteFileW(errPath.c_str());
+            return result;
+        }
+        result.started = true;
+        UniqueHandle processHandle(process.hProcess);
+        UniqueHandle threadHandle(process.hThread);
+
+        const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
+        bool seenFirstBreakpoint = false;
+        for (bool exited = false; !exited;) {
+            DEBUG_EVENT event{};
+            const ULONGLONG now = GetTickCount64();
+            const DWORD wait = now >= deadline ? 100 : static_cast<DWORD>(deadline - now);
+            if (!WaitForDebugEvent(&event, wait)) {
+                if (!result.timedOut) {
+                    result.timedOut = true;
+                    TerminateProcess(processHandle.Get(), 0xDEAD);
+                }
+                continue;
+            }
+            DWORD continueStatus = DBG_CONTINUE;
+            switch (event.dwDebugEventCode) {
+                case CREATE_PROCESS_DEBUG_EVENT:
+                    CloseHandle(event.u.CreateProcessInfo.hFile);
+                    break;
+                case LOAD_DLL_DEBUG_EVENT:
+                    CloseHandle(event.u.LoadDll.hFile);
+                    break;
+                case OUTPUT_DEBUG_STRING_EVENT:
+                    result.debugStrings.push_back(
+                        ReadDebugString(processHandle.Get(), event.u.DebugString));
+                    break;
+                case EXCEPTION_DEBUG_EVENT:
+                    if (!seenFirstBreakpoint &&
+                        event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
+                        seenFirstBreakpoint = true;
+                    } else {
+                        continueStatus = DBG_EXCEPTION_NOT_HANDLED;
+                    }
+                    break;
+                case EXIT_PROCESS_DEBUG_EVENT:
+                    result.exitCode = event.u.ExitProcess.dwExitCode;
+                    exited = true;
+                    break;
+                default:
+                    break;
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
+        }
+    }
+    result.output = ReadWholeFile(outPath);
+    result.errorOutput = ReadWholeFile(errPath);
+    result.outputLines = SplitLines(result.output);
+    DeleteFileW(outPath.c_str());
+    DeleteFileW(errPath.c_str());
+    return result;
+}

@@ -1,0 +1,125 @@
+#include "TestEnv.h"
+
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include "Util.h"
+#include "WinResources.h"
+
+std::wstring BinDir() {
+    std::wstring exe = GetExePath(false);
+    return exe.substr(0, exe.find_last_of(L"\\/"));
+}
+
+std::wstring BinPath(const std::wstring& name) {
+    return BinDir() + L"\\" + name;
+}
+
+TempDir::TempDir() {
+    wchar_t base[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, base);
+    static LONG counter = 0;
+    for (;;) {
+        path = std::wstring(base) + L"dp-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+               std::to_wstring(InterlockedIncrement(&counter)) + L"-" +
+               std::to_wstring(GetTickCount64());
+        if (CreateDirectoryW(path.c_str(), nullptr)) {
+            break;
+        }
+    }
+}
+
+TempDir::~TempDir() {
+    RemoveTree(path);
+}
+
+bool RemoveTree(const std::wstring& path) {
+    const std::wstring full = path.rfind(L"\\\\", 0) == 0 ? path : L"\\\\?\\" + path;
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((full + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            const std::wstring child = path + L"\\" + name;
+            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(child);
+            } else {
+                const std::wstring longChild = L"\\\\?\\" + child;
+                SetFileAttributesW(longChild.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(longChild.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(full.c_str());
+    return GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::string Narrow(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::wstring Widen(const std::string& text) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+bool WriteTextFile(const std::wstring& path, const std::string& content) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file &&
+           WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written,
+                     nullptr) &&
+           written == content.size();
+}
+
+std::string ReadTextFile(const std::wstring& path) {
+    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string content;
+    char chunk[65536];
+    DWORD got = 0;
+    while (file && ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
+        content.append(chunk, got);
+    }
+    return content;
+}
+
+std::wstring InstalledEventLibrary::TargetPath() {
+    wchar_t* folder = nullptr;
+    std::wstring path;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, &folder))) {
+        path = std::wstring(folder) + L"\\Quorvel\\ZelNSEvent.dll";
+    }
+    CoTaskMemFree(folder);
+    return path;
+}
+
+InstalledEventLibrary::InstalledEventLibrary(const std::wstring& sourceDll) {
+    const std::wstring target = TargetPath();
+    const std::wstring folder = target.substr(0, target.find_last_of(L'\\'));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    installed = !target.empty() && CopyFileW(sourceDll.c_str(), target.c_str(), FALSE);
+}
+
+InstalledEventLibrary::~InstalledEventLibrary() {
+    const std::wstring target = TargetPath();
+    DeleteFileW(target.c_str());
+    RemoveDirectoryW(target.substr(0, target.find_last_of(L'\\')).c_str());
+}

@@ -121,6 +121,9 @@ LoggerPlatform LoggerPlatform::Real() {
 
 void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) {
     // A plain array in this frame: the guarded call may be abandoned at any point.
+    // Callers report first and set or read the last error afterwards; reporting must not
+    // change it under them.
+    const DWORD lastError = GetLastError();
     wchar_t buffer[kReportBufferSize];
     buffer[0] = L'\0';
     va_list args;
@@ -133,6 +136,7 @@ void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) 
         Logger::Trace(nullptr, &code);
         Logger::Trace(format, nullptr);
     }
+    SetLastError(lastError);
 }
 
 LoggerHelper* LoggerHelper::Instance() {

@@ -21,7 +21,7 @@ inline constexpr size_t kReportFormatCapacity = 4095;
 // std::wcout, then hands the report to the event library when it is bound, or the whole
 // line to the debugger output when it is not. `component` may be null (written as "").
 // Never fails its caller: a fault or exception while formatting or reporting is caught and
-// described by two traces under "Logger".
+// described by two traces under "Logger". The thread's last-error code is left as it was.
 void LogReport(int level, const wchar_t* component, const wchar_t* format, ...);
 
 // CEReportEventEx of ZelNSEvent.dll.

@@ -2,8 +2,16 @@
 
 #include "Logger.h"
 
+#include <objbase.h>
+#include <rpc.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cwchar>
 #include <string>
+
+#include "WinResources.h"
 
 namespace {
 
@@ -132,4 +140,355 @@ bool PathExists(const wchar_t* path) {
         query.insert(0, L"\\\\?\\");
     }
     return GetFileAttributesW(query.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// --- File, environment, console and identifier utilities --------------------------------
+
+bool FileCopy(const wchar_t* source, const wchar_t* destination) {
+    if (IsNullOrEmpty(source)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"FileCopy: null from-path specified");
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (IsNullOrEmpty(destination)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"FileCopy: null to-path specified");
+        SetLastError(ERROR_ACCESS_DENIED);
+        return false;
+    }
+    if (!CopyFileW(source, destination, FALSE)) {
+        const DWORD code = GetLastError();
+        LogReport(kLevelTrace, kUtilComponent, L"copy from %s to %s. Err = %d", source, destination,
+                  static_cast<int>(code));
+        SetLastError(code);
+        return false;
+    }
+    return true;
+}
+
+bool DeleteFilePath(const wchar_t* path) {
+    if (!PathExists(path)) {
+        return true;
+    }
+    if (!DeleteFileW(path)) {
+        const DWORD code = GetLastError();
+        LogReport(kLevelTrace, kUtilComponent, L"DeleteFile failed. File = %s, Err = %d ", path,
+                  static_cast<int>(code));
+        SetLastError(code);
+        return false;
+    }
+    return true;
+}
+
+std::wstring GetEnvVar(const wchar_t* name) {
+    if (IsNullOrEmpty(name)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"Try to get env.var with null name");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::wstring();
+    }
+    std::wstring buffer;
+    const DWORD answer = QueryIntoBuffer(
+        [name](wchar_t* b, DWORD n) { return GetEnvironmentVariableW(name, b, n); }, buffer);
+    if (answer == 0) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_ENVVAR_NOT_FOUND) {
+            buffer.clear();
+        } else {
+            LogReport(kLevelTrace, kUtilComponent, L"GetEnvironmentVariable failed. Err = %d",
+                      static_cast<int>(code));
+        }
+        SetLastError(code);
+    }
+    return TextOf(buffer);
+}
+
+bool SetEnvVar(const wchar_t* name, const wchar_t* value) {
+    if (IsNullOrEmpty(name)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"Try to set env.var with null name");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (!SetEnvironmentVariableW(name, value)) {
+        const DWORD code = GetLastError();
+        LogReport(kLevelTrace, kUtilComponent, L"Try to set env.var %s=%s", name,
+                  value != nullptr ? value : L"");
+        LogReport(kLevelTrace, kUtilComponent, L"SetEnvironmentVariable failed. Err = %d",
+                  static_cast<int>(code));
+        SetLastError(code);
+        return false;
+    }
+    return true;
+}
+
+void OpenConsole(bool show) {
+    HWND window = GetConsoleWindow();
+    if (show) {
+        if (window != nullptr) {
+            ShowWindow(window, SW_SHOW);
+        } else {
+            AllocConsole();
+            // The results are not tested: a stream that cannot be reopened keeps its old
+            // target, and the run goes on either way.
+            (void)std::freopen("conin$", "r", stdin);
+            (void)std::freopen("conout$", "w", stdout);
+            (void)std::freopen("conout$", "w", stderr);
+        }
+    } else if (window != nullptr) {
+        ShowWindow(window, SW_HIDE);
+    }
+}
+
+bool ParseUuid(const wchar_t* text, GUID* guid) {
+    if (IsNullOrEmpty(text)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"Unable to parse null UUID string.");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    long result = 0;
+    if (text[0] == L'{') {
+        result = IIDFromString(text, guid);
+    } else {
+        result = UuidFromStringW(reinterpret_cast<RPC_WSTR>(const_cast<wchar_t*>(text)), guid);
+    }
+    if (result != 0) {
+        SetLastError(static_cast<DWORD>(result));
+        return false;
+    }
+    return true;
+}
+
+// --- The Util instance and path rewriting ------------------------------------------------
+
+namespace {
+
+constexpr HRESULT kInsufficientBuffer = static_cast<HRESULT>(0x8007007A);
+constexpr size_t kCanonicalSlack = 5;
+constexpr size_t kCanonicalGrowthBound = 65536;
+constexpr size_t kDoubledBackslashStart = 3;
+constexpr size_t kValidPathCopyBound = 4096;
+constexpr ULONG kAllowLongPaths = 1;
+
+Util* utilInstance = nullptr;
+bool utilShutDown = false;
+
+}  // namespace
+
+// Static initialisation: the instance's clean-up is registered first, then the lock, so at
+// exit the lock is deleted before the instance is destroyed (neither takes the lock).
+class UtilInstanceHolder {
+  public:
+    ~UtilInstanceHolder() {
+        utilShutDown = true;
+        delete utilInstance;
+        utilInstance = nullptr;
+    }
+};
+
+namespace {
+
+UtilInstanceHolder utilInstanceHolder;
+
+struct UtilLock {
+    UtilLock() { InitializeCriticalSection(&section); }
+    ~UtilLock() { DeleteCriticalSection(&section); }
+    CRITICAL_SECTION section;
+} utilLock;
+
+}  // namespace
+
+Util::Util(const PathBindings& given) : bindings(given) {}
+
+Util::~Util() {
+    if (pathLibrary != nullptr) {
+        FreeLibrary(pathLibrary);
+    }
+    pathLibrary = nullptr;
+    bindings = PathBindings{};
+}
+
+Util* Util::Instance() {
+    if (utilInstance != nullptr) {
+        return utilInstance;
+    }
+    if (utilShutDown) {
+        // Only for callers that run after the exit clean-up: no bindings, no lock.
+        static Util* unbound = new Util(PathBindings{});
+        return unbound;
+    }
+    EnterCriticalSection(&utilLock.section);
+    if (utilInstance == nullptr) {
+        Util* created = new Util();
+        LogReport(kLevelTrace, kUtilComponent, L"Init Util library");
+        created->pathLibrary = LoadLibraryW(L"api-ms-win-core-path-l1-1-0.dll");
+        if (created->pathLibrary != nullptr) {
+            created->bindings.removeFileSpec = FunctionCast<PathCchRemoveFileSpecFn>(
+                GetProcAddress(created->pathLibrary, "PathCchRemoveFileSpec"));
+            created->bindings.canonicalizeEx = FunctionCast<PathCchCanonicalizeExFn>(
+                GetProcAddress(created->pathLibrary, "PathCchCanonicalizeEx"));
+        } else {
+            LogReport(kLevelInfo, kUtilComponent,
+                      L"Cannot get address of PathCchRemoveFileSpec(). Use PathRemoveFileSpec() "
+                      L"instead");
+        }
+        utilInstance = created;
+    }
+    LeaveCriticalSection(&utilLock.section);
+    return utilInstance;
+}
+
+bool Util::RemoveFileSpec(wchar_t* buffer, size_t capacity) {
+    if (buffer == nullptr || buffer[0] == L'\0') {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"RemoveFileSpec: null path specified");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (bindings.removeFileSpec != nullptr) {
+        const HRESULT answer = bindings.removeFileSpec(buffer, capacity);
+        if (answer != S_OK && answer != S_FALSE) {
+            LogReport(kLevelTrace, kUtilComponent, L"RemoveFileSpec failed, err=%d, path=%s",
+                      static_cast<int>(answer), buffer);
+            SetLastError(static_cast<DWORD>(answer));
+            return false;
+        }
+        return true;
+    }
+    if (capacity < kLongPathThreshold && !PrefixEqual(buffer, L"\\\\")) {
+        if (!PathRemoveFileSpecW(buffer)) {
+            const DWORD code = GetLastError();
+            LogReport(kLevelTrace, kUtilComponent, L"RemoveFileSpec failed, err=%d, path=%s",
+                      static_cast<int>(code), buffer);
+            SetLastError(code);
+            return false;
+        }
+        return true;
+    }
+    // Long paths and paths beginning with two backslashes (UNC, "\\?\"): the shell
+    // function cannot take them, so strip at the last separator by hand.
+    std::wstring text(buffer, BoundedLength(buffer, capacity));
+    const size_t separator = text.find_last_of(L"\\/");
+    if (separator != std::wstring::npos) {
+        text.resize(separator);
+    }
+    const size_t keep = std::min(text.size(), capacity - 1);
+    std::wmemcpy(buffer, text.c_str(), keep);
+    buffer[keep] = L'\0';
+    buffer[capacity - 1] = L'\0';
+    return true;
+}
+
+std::wstring Util::GetExeDir(ModuleFileNameFn moduleFileName) {
+    std::wstring buffer = GetExePath(true, moduleFileName);
+    const size_t capacity = buffer.size() + 1;
+    buffer.push_back(L'\0');
+    RemoveFileSpec(buffer.data(), capacity);
+    return TextOf(buffer);
+}
+
+std::wstring Util::CanonicalizeFileSpec(const wchar_t* path) {
+    if (IsNullOrEmpty(path)) {
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"CanonicalizeFileSpec: null path specified");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::wstring();
+    }
+    std::wstring working(path);
+    std::replace(working.begin(), working.end(), L'/', L'\\');
+    if (working.size() >= kDoubledBackslashStart) {
+        for (size_t at = kDoubledBackslashStart;
+             (at = working.find(L"\\\\", at)) != std::wstring::npos; ++at) {
+            working.erase(at, 1);
+        }
+    }
+
+    size_t size = std::max(working.size(), kLongPathThreshold) + kCanonicalSlack;
+    std::wstring output(size, L'\0');
+    bool ok = false;
+    DWORD code = 0;
+    if (bindings.canonicalizeEx != nullptr) {
+        for (;;) {
+            const HRESULT answer =
+                bindings.canonicalizeEx(output.data(), size, working.c_str(), kAllowLongPaths);
+            size *= 2;
+            if (answer == kInsufficientBuffer && size < kCanonicalGrowthBound) {
+                output.assign(size, L'\0');
+                continue;
+            }
+            ok = answer == S_OK;
+            code = static_cast<DWORD>(answer);
+            break;
+        }
+    } else {
+        if (working.size() >= kLongPathThreshold && PrefixEqual(working.c_str(), L"\\\\")) {
+            LogReport(kLevelTrace, kUtilComponent, L"PathCanonicalize skipped for long path");
+            SetLastError(0);
+            return working;
+        }
+        ok = PathCanonicalizeW(output.data(), working.c_str()) != FALSE;
+        if (!ok) {
+            code = GetLastError();
+        }
+    }
+    if (!ok) {
+        LogReport(kLevelTrace, kUtilComponent, L"CanonicalizeFileSpec failed, err=%d, path=%s",
+                  static_cast<int>(code), path);
+        SetLastError(code);
+        return std::wstring();
+    }
+    return TextOf(output);
+}
+
+std::wstring Util::ResolvePathName(const wchar_t* path) {
+    if (IsNullOrEmpty(path)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::wstring();
+    }
+    std::wstring canonical = CanonicalizeFileSpec(path);
+    if (IsFullPath(path) || (path[0] != L'.' && path[0] != L'\\')) {
+        return canonical;
+    }
+    std::wstring buffer;
+    const DWORD answer = QueryIntoBuffer(
+        [path](wchar_t* b, DWORD n) { return GetFullPathNameW(path, n, b, nullptr); }, buffer);
+    if (answer != 0 && answer < buffer.size()) {
+        return TextOf(buffer);
+    }
+    const DWORD code = GetLastError();
+    LogReport(kLevelTrace, kUtilComponent, L"in = %s", path);
+    LogReport(kLevelTrace, kUtilComponent, L"out = %s", buffer.c_str());
+    LogReport(kLevelTrace, kUtilComponent, L"ResolvePathName: GetFullPathName failed. Err = %d",
+              static_cast<int>(code));
+    SetLastError(code);
+    return std::wstring();
+}
+
+bool Util::IsValidPathForFile(const wchar_t* filePath) {
+    if (IsNullOrEmpty(filePath)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return true;
+    }
+    // The whole path is checked, however long: a cut path would test the wrong folder.
+    std::wstring buffer(filePath);
+    const size_t capacity = std::max(buffer.size(), kValidPathCopyBound) + 1;
+    buffer.resize(capacity, L'\0');
+    if (!IsFullPath(filePath)) {
+        SetLastError(0);
+        return true;
+    }
+    RemoveFileSpec(buffer.data(), capacity);
+    if (buffer[0] == L'\0' || !PathExists(buffer.c_str())) {
+        LogReport(kLevelTrace, kUtilComponent, L"invalid path for file = %s", filePath);
+        return false;
+    }
+    return true;
+}
+
+std::wstring GetExeDir() {
+    return Util::Instance()->GetExeDir();
+}
+std::wstring CanonicalizeFileSpec(const wchar_t* path) {
+    return Util::Instance()->CanonicalizeFileSpec(path);
+}
+std::wstring ResolvePathName(const wchar_t* path) {
+    return Util::Instance()->ResolvePathName(path);
+}
+bool IsValidPathForFile(const wchar_t* filePath) {
+    return Util::Instance()->IsValidPathForFile(filePath);
 }

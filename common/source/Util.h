@@ -59,3 +59,90 @@ DWORD QueryIntoBuffer(Query query, std::wstring& buffer) {
 
 // Text of a zero-filled buffer: everything before its first terminator.
 std::wstring TextOf(const std::wstring& buffer);
+
+// --- File, environment, console and identifier utilities --------------------------------
+
+// Copies a file, replacing an existing destination. Null or empty paths: last error 5.
+bool FileCopy(const wchar_t* source, const wchar_t* destination);
+
+// Deletes a file; true when it is gone afterwards (also when it was never there). Failure
+// message: "DeleteFile failed. File = %s, Err = %d " (with its trailing blank).
+bool DeleteFilePath(const wchar_t* path);
+
+// The variable's whole value; empty with last error 203 when it is not defined.
+std::wstring GetEnvVar(const wchar_t* name);
+
+// Sets the variable in this process's environment; a null value removes it.
+bool SetEnvVar(const wchar_t* name, const wchar_t* value);
+
+// With `show`: shows the process's console window, or creates a console and binds the C
+// runtime's standard streams to it. Without: hides a console window the process has.
+void OpenConsole(bool show);
+
+// Converts "{8-4-4-4-12}" (IIDFromString) or "8-4-4-4-12" (UuidFromStringW) into `*guid`.
+// Failure: false with the conversion's own result as the last error; null or empty text:
+// a message and last error 87.
+bool ParseUuid(const wchar_t* text, GUID* guid);
+
+// --- The Util instance and path rewriting ------------------------------------------------
+
+using PathCchRemoveFileSpecFn = HRESULT(WINAPI*)(PWSTR path, size_t capacity);
+using PathCchCanonicalizeExFn = HRESULT(WINAPI*)(PWSTR out, size_t capacity, PCWSTR in,
+                                                 ULONG flags);
+
+// Entry points of api-ms-win-core-path-l1-1-0.dll; each null entry sends its own operation
+// to the older shell fallback.
+struct PathBindings {
+    PathCchRemoveFileSpecFn removeFileSpec = nullptr;
+    PathCchCanonicalizeExFn canonicalizeEx = nullptr;
+};
+
+// The process-wide binding of the newer path functions, created on first use (reporting
+// "Init Util library") and destroyed at process exit. Its bindings never change after
+// creation, so its operations read them without a lock.
+class Util {
+  public:
+    static Util* Instance();
+
+    // An instance with given bindings and no library of its own, for tests.
+    explicit Util(const PathBindings& bindings);
+    ~Util();
+    Util(const Util&) = delete;
+    Util& operator=(const Util&) = delete;
+
+    const PathBindings& Bindings() const { return bindings; }
+
+    // Removes the last element of the path in `buffer` (of `capacity` characters, terminator
+    // included) in place. Uses PathCchRemoveFileSpec when bound; else PathRemoveFileSpecW
+    // below 260 characters of capacity for paths not starting with "\\"; else strips at the
+    // last "\" or "/" by hand. False when the platform call reports a failure.
+    bool RemoveFileSpec(wchar_t* buffer, size_t capacity);
+
+    // Canonical form of `path`: "/" made "\", doubled backslashes from index 3 on made
+    // single, then PathCchCanonicalizeEx (growing its buffer on 0x8007007A) or
+    // PathCanonicalizeW. Empty on failure.
+    std::wstring CanonicalizeFileSpec(const wchar_t* path);
+
+    // Folder of the running executable; empty with last error 87 when its path is unknown.
+    std::wstring GetExeDir(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+
+    // The canonical form, always computed first; for a path that is not full and begins
+    // with "." or "\", the platform's full path of the path as given instead.
+    std::wstring ResolvePathName(const wchar_t* path);
+
+    // False only when `filePath` is full and its folder is empty or does not exist.
+    bool IsValidPathForFile(const wchar_t* filePath);
+
+  private:
+    Util() = default;
+    friend class UtilInstanceHolder;
+
+    PathBindings bindings;
+    HMODULE pathLibrary = nullptr;
+};
+
+// The free forms, each through Util::Instance().
+std::wstring GetExeDir();
+std::wstring CanonicalizeFileSpec(const wchar_t* path);
+std::wstring ResolvePathName(const wchar_t* path);
+bool IsValidPathForFile(const wchar_t* filePath);

@@ -163,3 +163,352 @@ TEST(PathExists, QueriesLongDrivePathsWithThePrefix) {
 }
 
 }  // namespace
+
+namespace {
+
+using ::testing::HasSubstr;
+
+// --- File, environment and identifier utilities ------------------------------------------
+
+TEST(FileCopy, ReplacesAnExistingDestination) {
+    LogCapture capture;
+    TempDir dir;
+    ASSERT_TRUE(WriteTextFile(dir / L"a", "new"));
+    ASSERT_TRUE(WriteTextFile(dir / L"b", "old content"));
+    EXPECT_TRUE(FileCopy((dir / L"a").c_str(), (dir / L"b").c_str()));
+    EXPECT_EQ(ReadTextFile(dir / L"b"), "new");
+    EXPECT_TRUE(capture.Events().empty());
+}
+
+TEST(FileCopy, ReportsEachFailureWithItsCode) {
+    LogCapture capture;
+    TempDir dir;
+    SetLastError(0);
+    EXPECT_FALSE(FileCopy(L"", L"never looked at"));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_FALSE(FileCopy((dir / L"a").c_str(), nullptr));
+    EXPECT_EQ(GetLastError(), 5u);
+    const std::wstring missing = dir / L"missing";
+    const std::wstring target = dir / L"t";
+    EXPECT_FALSE(FileCopy(missing.c_str(), target.c_str()));
+    EXPECT_EQ(GetLastError(), 2u);
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{
+                  L"FileCopy: null from-path specified", L"FileCopy: null to-path specified",
+                  L"copy from " + missing + L" to " + target + L". Err = 2"}));
+    for (const auto& e : capture.Events()) {
+        EXPECT_EQ(e.level, 8);
+        EXPECT_EQ(e.component, L"Util class");
+    }
+}
+
+TEST(DeleteFilePath, MissingFilesAreAlreadyGone) {
+    LogCapture capture;
+    TempDir dir;
+    EXPECT_TRUE(DeleteFilePath((dir / L"missing").c_str()));
+    EXPECT_TRUE(DeleteFilePath(L""));
+    EXPECT_EQ(GetLastError(), 87u);
+    ASSERT_TRUE(WriteTextFile(dir / L"f", "x"));
+    EXPECT_TRUE(DeleteFilePath((dir / L"f").c_str()));
+    EXPECT_FALSE(PathExists((dir / L"f").c_str()));
+    EXPECT_TRUE(capture.Events().empty());
+}
+
+TEST(DeleteFilePath, AReadOnlyFileIsReportedWithTheTrailingBlank) {
+    LogCapture capture;
+    TempDir dir;
+    const std::wstring file = dir / L"ro";
+    ASSERT_TRUE(WriteTextFile(file, "x"));
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    SetLastError(0);
+    EXPECT_FALSE(DeleteFilePath(file.c_str()));
+    EXPECT_EQ(GetLastError(), 5u);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::wstring>{L"DeleteFile failed. File = " + file + L", Err = 5 "});
+    SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(EnvVar, SetReadAndRemove) {
+    LogCapture capture;
+    const std::wstring longValue(30000, L'v');
+    ASSERT_TRUE(SetEnvVar(L"DP_TEST_VAR", longValue.c_str()));
+    EXPECT_EQ(GetEnvVar(L"DP_TEST_VAR"), longValue);
+    ASSERT_TRUE(SetEnvVar(L"DP_TEST_VAR", nullptr));
+    SetLastError(0);
+    EXPECT_EQ(GetEnvVar(L"DP_TEST_VAR"), L"");
+    EXPECT_EQ(GetLastError(), 203u);
+    EXPECT_TRUE(capture.Events().empty());
+}
+
+TEST(EnvVar, EmptyNamesAreRefused) {
+    LogCapture capture;
+    SetLastError(0);
+    EXPECT_EQ(GetEnvVar(nullptr), L"");
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_FALSE(SetEnvVar(L"", L"x"));
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{L"Try to get env.var with null name",
+                                         L"Try to set env.var with null name"}));
+    EXPECT_EQ(capture.Events()[1].component, L"Util class");
+}
+
+TEST(EnvVar, ASetFailureReportsBothMessages) {
+    LogCapture capture;
+    // "=" cannot stand inside a variable name.
+    EXPECT_FALSE(SetEnvVar(L"A=B", L"v"));
+    const DWORD code = GetLastError();
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{
+                  L"Try to set env.var A=B=v",
+                  L"SetEnvironmentVariable failed. Err = " + std::to_wstring(code)}));
+}
+
+TEST(ParseUuid, BracedAndUnbracedFormsGiveTheSameGuid) {
+    LogCapture capture;
+    GUID braced{};
+    GUID plain{};
+    ASSERT_TRUE(ParseUuid(L"{CA25DBE4-81D5-4467-8D0B-D4F05B31A942}", &braced));
+    ASSERT_TRUE(ParseUuid(L"ca25dbe4-81d5-4467-8d0b-d4f05b31a942", &plain));
+    EXPECT_EQ(memcmp(&braced, &plain, sizeof(GUID)), 0);
+    EXPECT_EQ(braced.Data1, 0xCA25DBE4u);
+    EXPECT_EQ(braced.Data4[7], 0x42);
+    EXPECT_TRUE(capture.Events().empty());
+}
+
+TEST(ParseUuid, MalformedTextFailsWithTheConversionsCode) {
+    LogCapture capture;
+    GUID guid{};
+    SetLastError(0);
+    EXPECT_FALSE(ParseUuid(L"{CA25DBE4-81D5-4467-8D0B-D4F05B31A942", &guid));
+    EXPECT_NE(GetLastError(), 0u);
+    EXPECT_FALSE(ParseUuid(L"not-a-guid", &guid));
+    EXPECT_EQ(GetLastError(), 1705u);  // RPC_S_INVALID_STRING_UUID
+    EXPECT_TRUE(capture.Events().empty());
+    EXPECT_FALSE(ParseUuid(L"", &guid));
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(capture.Messages(), std::vector<std::wstring>{L"Unable to parse null UUID string."});
+}
+
+// --- The Util instance and path rewriting ---------------------------------------------------
+
+std::vector<size_t> canonicalSizes;
+int insufficientAnswers = 0;
+HRESULT WINAPI GrowingCanonicalize(PWSTR out, size_t size, PCWSTR in, ULONG flags) {
+    canonicalSizes.push_back(size);
+    EXPECT_EQ(flags, 1u);
+    if (insufficientAnswers-- > 0) {
+        return static_cast<HRESULT>(0x8007007A);
+    }
+    wcsncpy(out, in, size);
+    return S_OK;
+}
+
+HRESULT WINAPI FailingCanonicalize(PWSTR, size_t, PCWSTR, ULONG) {
+    return E_INVALIDARG;
+}
+HRESULT WINAPI FailingRemoveFileSpec(PWSTR, size_t) {
+    return E_INVALIDARG;
+}
+
+TEST(CanonicalizeFileSpec, SlashAndDoubledBackslashPasses) {
+    LogCapture capture;
+    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
+        EXPECT_EQ(util->CanonicalizeFileSpec(L"C:/a/b/../c"), L"C:\\a\\c");
+        EXPECT_EQ(util->CanonicalizeFileSpec(L"C:\\a\\\\b"), L"C:\\a\\b");
+        EXPECT_EQ(util->CanonicalizeFileSpec(L"\\\\server\\share\\x"), L"\\\\server\\share\\x");
+        EXPECT_EQ(util->CanonicalizeFileSpec(L"logs\\\\p.log"), L"logs\\p.log");
+        if (util != Util::Instance()) {
+            delete util;
+        }
+    }
+}
+
+TEST(CanonicalizeFileSpec, NullPathIsReported) {
+    LogCapture capture;
+    SetLastError(0);
+    EXPECT_EQ(CanonicalizeFileSpec(nullptr), L"");
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(capture.Messages().back(), L"CanonicalizeFileSpec: null path specified");
+}
+
+TEST(CanonicalizeFileSpec, GrowsThePlatformBufferOnInsufficientBuffer) {
+    LogCapture capture;
+    Util util({nullptr, &GrowingCanonicalize});
+    canonicalSizes.clear();
+    insufficientAnswers = 3;
+    EXPECT_EQ(util.CanonicalizeFileSpec(L"C:\\x"), L"C:\\x");
+    EXPECT_EQ(canonicalSizes, (std::vector<size_t>{265, 530, 1060, 2120}));
+
+    // The buffer starts at the path's length plus 5 for long paths, and stops growing below
+    // 65536 characters.
+    canonicalSizes.clear();
+    insufficientAnswers = 100;
+    const std::wstring path = L"C:\\" + std::wstring(297, L'p');
+    SetLastError(0);
+    EXPECT_EQ(util.CanonicalizeFileSpec(path.c_str()), L"");
+    EXPECT_EQ(canonicalSizes,
+              (std::vector<size_t>{305, 610, 1220, 2440, 4880, 9760, 19520, 39040}));
+    EXPECT_EQ(GetLastError(), 0x8007007Au);
+    EXPECT_EQ(capture.Messages().back(),
+              L"CanonicalizeFileSpec failed, err=-2147024774, path=" + path);
+}
+
+TEST(CanonicalizeFileSpec, AHardFailureIsReportedWithTheCallersPath) {
+    LogCapture capture;
+    Util util({nullptr, &FailingCanonicalize});
+    EXPECT_EQ(util.CanonicalizeFileSpec(L"C:/a//b"), L"");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(
+        capture.Messages(),
+        std::vector<std::wstring>{L"CanonicalizeFileSpec failed, err=-2147024809, path=C:/a//b"});
+}
+
+TEST(CanonicalizeFileSpec, WithoutTheNewEntryLongPrefixedPathsAreSkipped) {
+    LogCapture capture;
+    Util util(PathBindings{});
+    const std::wstring tail(290, L'q');
+    SetLastError(5);
+    EXPECT_EQ(util.CanonicalizeFileSpec((L"\\\\?\\C:/x\\\\" + tail).c_str()),
+              L"\\\\?\\C:\\x\\" + tail);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(capture.Messages(),
+              std::vector<std::wstring>{L"PathCanonicalize skipped for long path"});
+}
+
+std::wstring RemovedSpec(Util& util, const std::wstring& path, size_t capacity) {
+    std::wstring buffer = path;
+    buffer.resize(std::max(capacity, path.size() + 1), L'\0');
+    util.RemoveFileSpec(buffer.data(), capacity);
+    return TextOf(buffer);
+}
+
+TEST(RemoveFileSpec, FallbacksAndManualStrip) {
+    LogCapture capture;
+    Util util(PathBindings{});
+    // Both begin with two backslashes: stripped by hand whatever the capacity.
+    EXPECT_EQ(RemovedSpec(util, L"\\\\server\\share\\file", 100), L"\\\\server\\share");
+    EXPECT_EQ(RemovedSpec(util, L"\\\\?\\C:\\file", 100), L"\\\\?\\C:");
+    EXPECT_EQ(RemovedSpec(util, L"\\\\?\\C:\\file", 4097), L"\\\\?\\C:");
+    // Capacity of 260 or more: by hand.
+    EXPECT_EQ(RemovedSpec(util, L"\\file", 260), L"");
+    EXPECT_EQ(RemovedSpec(util, L"noseparator", 260), L"noseparator");
+    EXPECT_EQ(RemovedSpec(util, L"C:/a/b", 300), L"C:/a");
+    // Below 260: the shell function.
+    EXPECT_EQ(RemovedSpec(util, L"C:\\dir\\file.txt", 100), L"C:\\dir");
+    EXPECT_EQ(RemovedSpec(util, L"C:\\file.txt", 100), L"C:\\");
+    EXPECT_TRUE(capture.Events().empty());
+}
+
+TEST(RemoveFileSpec, ReportsNullPathsAndPlatformFailures) {
+    LogCapture capture;
+    Util failing({&FailingRemoveFileSpec, nullptr});
+    std::wstring buffer = L"C:\\a\\b";
+    buffer.push_back(L'\0');
+    SetLastError(0);
+    EXPECT_FALSE(failing.RemoveFileSpec(buffer.data(), buffer.size()));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
+    EXPECT_EQ(TextOf(buffer), L"C:\\a\\b");
+    wchar_t empty[1] = {L'\0'};
+    EXPECT_FALSE(failing.RemoveFileSpec(empty, 1));
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{L"RemoveFileSpec failed, err=-2147024809, path=C:\\a\\b",
+                                         L"RemoveFileSpec: null path specified"}));
+}
+
+TEST(RemoveFileSpec, UsesThePlatformEntryWhenBound) {
+    LogCapture capture;
+    Util* util = Util::Instance();
+    ASSERT_NE(util->Bindings().removeFileSpec, nullptr);
+    EXPECT_EQ(RemovedSpec(*util, L"C:\\dir\\file.txt", 20), L"C:\\dir");
+    EXPECT_EQ(RemovedSpec(*util, L"C:\\file.txt", 20), L"C:\\");
+}
+
+DWORD WINAPI FailModuleFileNameWith87Replaced(HMODULE, LPWSTR, DWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
+TEST(GetExeDir, IsTheExecutablesFolderAndEmptyWith87WhenUnknown) {
+    LogCapture capture;
+    EXPECT_EQ(GetExeDir(), BinDir());
+    capture.Clear();
+    SetLastError(0);
+    EXPECT_EQ(Util::Instance()->GetExeDir(&FailModuleFileNameWith87Replaced), L"");
+    EXPECT_EQ(GetLastError(), 87u);
+    EXPECT_EQ(capture.Messages(),
+              (std::vector<std::wstring>{L"GetExePath failed. Err = 5",
+                                         L"RemoveFileSpec: null path specified"}));
+}
+
+TEST(ResolvePathName, WidensOnlyDotAndBackslashNames) {
+    LogCapture capture;
+    TempDir dir;
+    const std::wstring before = GetCurrentDirectoryPath();
+    ASSERT_TRUE(SetCurrentDirectoryW(dir.Path().c_str()));
+    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
+        EXPECT_EQ(util->ResolvePathName(L".\\x"), dir.Path() + L"\\x");
+        EXPECT_EQ(util->ResolvePathName(L"x\\y"), L"x\\y");
+        EXPECT_EQ(util->ResolvePathName(L"deploy-package.zip"), L"deploy-package.zip");
+        EXPECT_EQ(util->ResolvePathName(L"\\x"), dir.Path().substr(0, 2) + L"\\x");
+        EXPECT_EQ(util->ResolvePathName(L"C:\\a\\..\\b"), L"C:\\b");
+        EXPECT_EQ(util->ResolvePathName(L"..\\up"),
+                  dir.Path().substr(0, dir.Path().find_last_of(L'\\')) + L"\\up");
+        if (util != Util::Instance()) {
+            delete util;
+        }
+    }
+    SetCurrentDirectoryW(before.c_str());
+    SetLastError(0);
+    EXPECT_EQ(ResolvePathName(L""), L"");
+    EXPECT_EQ(GetLastError(), 87u);
+}
+
+TEST(IsValidPathForFile, TestsTheFolderOfFullPathsOnly) {
+    LogCapture capture;
+    TempDir dir;
+    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
+        capture.Clear();
+        SetLastError(5);
+        EXPECT_TRUE(util->IsValidPathForFile(L"logs\\p.log"));
+        EXPECT_EQ(GetLastError(), 0u);
+        EXPECT_TRUE(util->IsValidPathForFile((dir / L"p.log").c_str()));
+        EXPECT_TRUE(util->IsValidPathForFile(L"C:\\p.log"));
+        const std::wstring missing = dir / L"missing\\p.log";
+        EXPECT_FALSE(util->IsValidPathForFile(missing.c_str()));
+        EXPECT_EQ(capture.Messages(),
+                  std::vector<std::wstring>{L"invalid path for file = " + missing});
+        SetLastError(0);
+        EXPECT_TRUE(util->IsValidPathForFile(nullptr));
+        EXPECT_EQ(GetLastError(), 87u);
+        if (util != Util::Instance()) {
+            delete util;
+        }
+    }
+}
+
+TEST(IsValidPathForFile, ChecksPathsLongerThan4096CharactersWhole) {
+    LogCapture capture;
+    TempDir dir;
+    // The folder of this path is a 4200-character name that does not exist; the path's first
+    // 4096 characters would instead end inside that name and leave the existing folder.
+    const std::wstring inMissing = dir.Path() + L"\\" + std::wstring(4200, L'm') + L"\\p.log";
+    EXPECT_FALSE(IsValidPathForFile(inMissing.c_str()));
+    // The report itself is cut at the logger's 4094 characters.
+    EXPECT_EQ(capture.Messages().back(), (L"invalid path for file = " + inMissing).substr(0, 4094));
+    const std::wstring inExisting = dir.Path() + L"\\" + std::wstring(4200, L'f');
+    EXPECT_TRUE(IsValidPathForFile(inExisting.c_str()));
+}
+
+TEST(UtilInstance, IsCreatedOnceWithItsMessageAndBindings) {
+    LogCapture capture;
+    Util* first = Util::Instance();
+    EXPECT_EQ(Util::Instance(), first);
+    EXPECT_NE(first->Bindings().canonicalizeEx, nullptr);
+    // Created before the capture in most runs; either way never announced twice.
+    EXPECT_LE(capture.Events().size(), 1u);
+}
+
+}  // namespace

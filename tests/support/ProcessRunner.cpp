@@ -167,7 +167,8 @@ RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring&
         PROCESS_INFORMATION process{};
         if (!CreateProcessW(
                 program.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT,
+                DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT |
+                    (options.newConsole ? CREATE_NEW_CONSOLE : 0),
                 environment.empty() ? nullptr : environment.data(),
                 options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
                 &startup, &process)) {

@@ -21,6 +21,7 @@ struct RunOptions {
     std::wstring workingDirectory;               // empty: the caller's
     std::vector<std::wstring> extraEnvironment;  // "NAME=value" entries added to ours
     DWORD timeoutMs = 60000;
+    bool newConsole = false;  // give the child a console of its own (CREATE_NEW_CONSOLE)
 };
 
 // Quotes one argument the way CommandLineToArgvW splits it back.

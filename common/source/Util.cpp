@@ -37,6 +37,27 @@ bool IsNullOrEmpty(const wchar_t* path) {
 
 }  // namespace
 
+bool IsReadableMemory(const void* address, uint64_t bytes) {
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    uint64_t at = reinterpret_cast<uintptr_t>(address);
+    if (address == nullptr || at + bytes < at) {
+        return false;
+    }
+    const uint64_t end = at + bytes;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION region{};
+        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &region,
+                         sizeof(region)) == 0 ||
+            region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
+            (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) {
+            return false;
+        }
+        at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
 std::wstring TextOf(const std::wstring& buffer) {
     return std::wstring(buffer.c_str());
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 // The Util module: path, file, environment, console and identifier operations.
@@ -56,6 +57,10 @@ DWORD QueryIntoBuffer(Query query, std::wstring& buffer) {
     buffer.assign(static_cast<size_t>(size) + 1, L'\0');
     return query(buffer.data(), size + 1);
 }
+
+// True when every byte of [address, address + bytes) lies in committed, readable memory of
+// this process: a check of what a foreign library hands out before it is read.
+bool IsReadableMemory(const void* address, uint64_t bytes);
 
 // Text of a zero-filled buffer: everything before its first terminator.
 std::wstring TextOf(const std::wstring& buffer);

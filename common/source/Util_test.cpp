@@ -512,3 +512,23 @@ TEST(UtilInstance, IsCreatedOnceWithItsMessageAndBindings) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(IsReadableMemory, CoversCommittedMemoryOnly) {
+    std::vector<char> heap(100);
+    EXPECT_TRUE(IsReadableMemory(heap.data(), heap.size()));
+    EXPECT_FALSE(IsReadableMemory(nullptr, 1));
+    void* reserved = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_READWRITE);
+    void* page = VirtualAlloc(reserved, 4096, MEM_COMMIT, PAGE_READWRITE);
+    ASSERT_NE(page, nullptr);
+    EXPECT_TRUE(IsReadableMemory(page, 4096));
+    EXPECT_FALSE(IsReadableMemory(page, 4097));  // runs into reserved, uncommitted memory
+    DWORD old = 0;
+    VirtualProtect(page, 4096, PAGE_NOACCESS, &old);
+    EXPECT_FALSE(IsReadableMemory(page, 1));
+    VirtualFree(reserved, 0, MEM_RELEASE);
+    EXPECT_FALSE(IsReadableMemory(heap.data(), UINT64_MAX));
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstdint>
+
+#include "PackagerInterface.h"
+
+// Code a delay-loaded import reports on Windows for a failed binding: the facility code
+// combined with the loader's last error (0xC06D007E for a missing library, 0xC06D007F for a
+// missing export).
+inline constexpr uint32_t kDelayLoadFacility = 0xC06D0000u;
+
+// The outcome of one CreatePackager call.
+struct CreateOutcome {
+    // False when the library or its export could not be bound, or when the call faulted;
+    // `faultCode` then holds the code to report.
+    bool called = false;
+    uint32_t faultCode = 0;
+    // CreatePackager's own status, when `called`.
+    int32_t status = 0;
+};
+
+// Creates the packager object. The production factory binds KQPackager.dll on its first
+// call, through the normal library search, and keeps it loaded until the process ends.
+class PackagerFactory {
+  public:
+    virtual ~PackagerFactory() = default;
+    virtual CreateOutcome Create(IPackager** packager) = 0;
+};
+
+PackagerFactory& LibraryPackagerFactory();

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "PackagerBinding.h"
+#include "PackagerInterface.h"
+#include "PackagerParams.h"
+
+// What the wrapper takes from its surroundings; the real ones unless a test injects others.
+struct PackagingPlatform {
+    PackagerFactory* factory;
+    std::wstring (*exeDir)();  // where the packager library is copied to
+
+    static PackagingPlatform Real();
+};
+
+// Everything one packaging run needs: its own copy of the parameters, the paths derived
+// from them and the one reference to the library's packager object, released when the
+// wrapper is destroyed. Every message goes out under "Deployment Packager Wrapper".
+class PackagerWrapper {
+  public:
+    PackagerWrapper(const PackagerParams& params,
+                    const PackagingPlatform& platform = PackagingPlatform::Real());
+    virtual ~PackagerWrapper();
+    PackagerWrapper(const PackagerWrapper&) = delete;
+    PackagerWrapper& operator=(const PackagerWrapper&) = delete;
+
+    // Copies the library from `packagerDir` and extends Path when asked, checks the catalog
+    // and the output folder, places relative names under the output folder, checks their
+    // folders and deletes old logs when asked. 0 when ready, 1 on any failure.
+    int32_t PrepareEnvironment();
+
+    // Binds the library, creates the packager object and initialises it. 0 on success; 1
+    // when the library cannot be bound (or the call faults); otherwise the library's status.
+    int32_t InitPackager();
+
+    // The whole build: PrepareEnvironment, InitPackager, the patch list, the vendor files,
+    // CreatePackage. 0 when the package was created and is where it was asked for; 1 for a
+    // failure the wrapper detects; otherwise the failing library call's status.
+    int32_t BuildPackage();
+
+    const std::wstring& CatalogFile() const { return catalogFile; }
+    const std::wstring& OutputDir() const { return outputDir; }
+    const std::wstring& PackagerLog() const { return packagerLog; }
+    const std::wstring& DeploymentLog() const { return deploymentLog; }
+    const std::wstring& PackageFile() const { return packageFile; }
+    const std::wstring& EventsHandlerDll() const { return eventsHandlerDll; }
+
+  private:
+    PackagingPlatform platform;
+
+    IPackager* packager = nullptr;
+    PatchInfo patchInfo{};
+    GUID patchId{};
+    uint16_t languageId = 0;
+    std::wstring catalogDir;
+    std::wstring outputDir;
+    std::wstring catalogFile;
+    std::wstring eventsHandlerDll;
+    std::wstring packagerLog;
+    int32_t packagerLogLevel = 0;
+    bool overwritePackagerLog = false;
+    std::wstring deploymentLog;
+    int32_t deploymentLogLevel = 0;
+    bool overwriteDeploymentLog = false;
+    std::wstring runtimeDir;
+    std::wstring packagerDir;
+    std::wstring packageFile;
+    bool preserveTempFiles = false;
+};
+
+// Runs one build for the parameters and returns its result (the process exit code).
+int32_t RunPackager(const PackagerParams& params,
+                    const PackagingPlatform& platform = PackagingPlatform::Real());

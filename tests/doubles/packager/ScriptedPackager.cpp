@@ -1,0 +1,261 @@
+#include "ScriptedPackager.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+namespace {
+
+std::wstring WideFromUtf8(const std::string& text) {
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+bool ParseGuid(const std::string& text, GUID* guid) {
+    unsigned long d1 = 0;
+    unsigned d2 = 0, d3 = 0, b[8] = {};
+    if (std::sscanf(text.c_str(), "%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &d1, &d2, &d3, &b[0],
+                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]) != 11) {
+        return false;
+    }
+    guid->Data1 = d1;
+    guid->Data2 = static_cast<unsigned short>(d2);
+    guid->Data3 = static_cast<unsigned short>(d3);
+    for (int i = 0; i < 8; ++i) {
+        guid->Data4[i] = static_cast<unsigned char>(b[i]);
+    }
+    return true;
+}
+
+std::string Reserved(const uint32_t* values, size_t count) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        text += (i ? "," : "") + std::to_string(values[i]);
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string GuidText(const GUID& g) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+std::string Utf8(const wchar_t* text) {
+    if (text == nullptr) {
+        return "(null)";
+    }
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// Keys: create_status, create_fault, create_null, init_status, patches_status,
+// package_status, vendor_status=<index>:<status>, patch=<guid>,<language>,<vendor file or
+// :null>, null_array, count, write_package, watch=<path>.
+PackagerScript PackagerScript::Parse(const std::string& text) {
+    PackagerScript script;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) {
+            continue;
+        }
+        const std::string key = line.substr(0, eq);
+        const std::string value = line.substr(eq + 1);
+        const long long number = std::strtoll(value.c_str(), nullptr, 0);
+        if (key == "create_status") {
+            script.createStatus = static_cast<int32_t>(number);
+        } else if (key == "create_fault") {
+            script.createFaults = number != 0;
+        } else if (key == "create_null") {
+            script.createReturnsNull = number != 0;
+        } else if (key == "init_status") {
+            script.initializeStatus = static_cast<int32_t>(number);
+        } else if (key == "patches_status") {
+            script.patchesStatus = static_cast<int32_t>(number);
+        } else if (key == "package_status") {
+            script.createPackageStatus = static_cast<int32_t>(number);
+        } else if (key == "vendor_status") {
+            const size_t colon = value.find(':');
+            script.vendorStatus.emplace_back(
+                static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0)),
+                static_cast<int32_t>(std::strtoll(value.c_str() + colon + 1, nullptr, 0)));
+        } else if (key == "patch") {
+            const size_t c1 = value.find(',');
+            const size_t c2 = value.find(',', c1 + 1);
+            Patch patch{};
+            ParseGuid(value.substr(0, c1), &patch.id);
+            patch.languageId = static_cast<uint16_t>(
+                std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
+            const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);
+            patch.nullVendorFile = vendor == ":null";
+            patch.vendorFile = patch.nullVendorFile ? L"" : WideFromUtf8(vendor);
+            script.patches.push_back(patch);
+        } else if (key == "null_array") {
+            script.nullPatchArray = number != 0;
+        } else if (key == "count") {
+            script.countOverride = number;
+        } else if (key == "write_package") {
+            script.writePackage = number != 0;
+        } else if (key == "watch") {
+            script.watchedFiles.push_back(WideFromUtf8(value));
+        }
+    }
+    return script;
+}
+
+ScriptedPackager::ScriptedPackager(PackagerScript given,
+                                   std::function<void(const std::string&)> recorder)
+    : script(std::move(given)), record(std::move(recorder)) {}
+
+HRESULT ScriptedPackager::Create(const PackagerScript& script,
+                                 std::function<void(const std::string&)> record, const IID* iid,
+                                 IPackager** packager) {
+    const bool rightIid = iid != nullptr && std::memcmp(iid, &IID_IPackager, sizeof(IID)) == 0;
+    record(std::string("CreatePackager iid=") + (rightIid ? "IID_IPackager" : "other"));
+    if (script.createFaults) {
+        volatile uintptr_t nowhere = 0;
+        *reinterpret_cast<volatile int*>(nowhere) = 1;
+    }
+    if (script.createStatus < 0) {
+        return script.createStatus;
+    }
+    *packager = script.createReturnsNull ? nullptr : new ScriptedPackager(script, record);
+    return script.createStatus;
+}
+
+HRESULT ScriptedPackager::QueryInterface(const IID&, void** object) {
+    record("QueryInterface");
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG ScriptedPackager::AddRef() {
+    record("AddRef");
+    return static_cast<ULONG>(InterlockedIncrement(&references));
+}
+
+ULONG ScriptedPackager::Release() {
+    record("Release");
+    const LONG left = InterlockedDecrement(&references);
+    if (left == 0) {
+        delete this;
+    }
+    return static_cast<ULONG>(left);
+}
+
+int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
+    record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
+           " packagerLog=" + Utf8(info->packagerLog) + " catalogFile=" + Utf8(info->catalogFile) +
+           " reserved1=" + Reserved(info->reserved1, 2) + " patchId=" + GuidText(info->patchId) +
+           " patchCount=" + std::to_string(info->patchCount) + " patch=" +
+           GuidText(info->patches->id) + "/" + std::to_string(info->patches->languageId) +
+           " reserved2=" + Reserved(info->reserved2, 3));
+    wchar_t path[32768];
+    const DWORD n = GetEnvironmentVariableW(L"Path", path, 32768);
+    record("Initialize Path=" + (n > 0 && n < 32768 ? Utf8(path) : std::string()));
+    for (const std::wstring& watched : script.watchedFiles) {
+        const bool exists = GetFileAttributesW(watched.c_str()) != INVALID_FILE_ATTRIBUTES;
+        record("Initialize exists " + Utf8(watched.c_str()) + "=" + (exists ? "1" : "0"));
+    }
+    return script.initializeStatus;
+}
+
+int32_t ScriptedPackager::GetAvailablePatches(PatchList* list) {
+    record("GetAvailablePatches count=" + std::to_string(list->count) +
+           (list->patches == nullptr ? " patches=null" : " patches=set"));
+    listed.clear();
+    for (const PackagerScript::Patch& patch : script.patches) {
+        listed.push_back(PatchInfo{patch.id, patch.languageId, 0});
+    }
+    list->count = script.countOverride >= 0 ? static_cast<uint32_t>(script.countOverride)
+                                            : static_cast<uint32_t>(listed.size());
+    list->patches = script.nullPatchArray ? nullptr : listed.data();
+    return script.patchesStatus;
+}
+
+int32_t ScriptedPackager::Reserved5() {
+    record("Reserved5");
+    return E_NOTIMPL;
+}
+int32_t ScriptedPackager::Reserved6() {
+    record("Reserved6");
+    return E_NOTIMPL;
+}
+int32_t ScriptedPackager::Reserved8() {
+    record("Reserved8");
+    return E_NOTIMPL;
+}
+int32_t ScriptedPackager::Reserved9() {
+    record("Reserved9");
+    return E_NOTIMPL;
+}
+
+int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
+    record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
+    uint32_t index = 0;
+    for (; index < script.patches.size(); ++index) {
+        if (std::memcmp(&script.patches[index].id, &patch->id, sizeof(GUID)) == 0 &&
+            script.patches[index].languageId == patch->languageId) {
+            break;
+        }
+    }
+    for (const auto& [at, status] : script.vendorStatus) {
+        if (at == index && status < 0) {
+            return status;
+        }
+    }
+    int32_t status = 0;
+    for (const auto& [at, given] : script.vendorStatus) {
+        if (at == index) {
+            status = given;
+        }
+    }
+    file->fileName = index < script.patches.size() && !script.patches[index].nullVendorFile
+                         ? script.patches[index].vendorFile.c_str()
+                         : nullptr;
+    return status;
+}
+
+int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wchar_t* packageFile,
+                                        const DeploymentOptions* options) {
+    record("CreatePackage source=" + Utf8(request->source) + " reserved1=" +
+           std::to_string(request->reserved1) + " count=" + std::to_string(request->count) +
+           " reserved2=" + Reserved(request->reserved2, 2));
+    for (uint32_t i = 0; i < request->count; ++i) {
+        const PackageItem& item = request->items[i];
+        record("CreatePackage item " + GuidText(item.id) + "/" + std::to_string(item.languageId) +
+               " index=" + std::to_string(item.index) + " reserved=" + Reserved(item.reserved, 2));
+    }
+    record("CreatePackage packageFile=" + Utf8(packageFile));
+    record("CreatePackage deploymentLogLevel=" + std::to_string(options->deploymentLogLevel) +
+           " deploymentLog=" + Utf8(options->deploymentLog) + " eventsHandlerDll=" +
+           Utf8(options->eventsHandlerDll) + " flags=" + std::to_string(options->flags) +
+           " reserved1=" + Reserved(options->reserved1, 6) +
+           " reserved2=" + Reserved(options->reserved2, 6));
+    if (script.createPackageStatus == 0 && script.writePackage) {
+        HANDLE file = CreateFileW(packageFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(file, "package", 7, &written, nullptr);
+            CloseHandle(file);
+        }
+    }
+    return script.createPackageStatus;
+}

@@ -1,0 +1,308 @@
+// DeploymentPackager.exe as a management agent runs it: a separate process in a folder of
+// its own, standard output redirected, debugger output captured, with the recording packager
+// library next to it and, in some cases, the recording event library installed.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ProcessRunner.h"
+#include "TestEnv.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+const std::wstring kGuid = L"ca25dbe4-81d5-4467-8d0b-d4f05b31a942";
+const std::string kGuidUpper = "CA25DBE4-81D5-4467-8D0B-D4F05B31A942";
+const std::string kCannotLoadEvents =
+    "LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. ";
+
+class Program : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        bin = dir / L"bin";
+        catalog = dir / L"catalog";
+        output = dir / L"out";
+        work = dir / L"work";
+        for (const std::wstring& folder : {bin, catalog, output, work}) {
+            CreateDirectoryW(folder.c_str(), nullptr);
+        }
+        exe = bin + L"\\DeploymentPackager.exe";
+        ASSERT_TRUE(CopyFileW(BinPath(L"DeploymentPackager.exe").c_str(), exe.c_str(), FALSE));
+        InstallPackager(L"packager-recording", bin);
+        WriteTextFile(catalog + L"\\windowspatchdata.zip", "catalog");
+        script = "patch=" + kGuidUpper + ",0x409,patch.msp\n";
+    }
+
+    void InstallPackager(const wchar_t* variant, const std::wstring& folder) {
+        ASSERT_TRUE(
+            CopyFileW(BinPath(std::wstring(L"doubles\\") + variant + L"\\KQPackager.dll").c_str(),
+                      (folder + L"\\KQPackager.dll").c_str(), FALSE));
+    }
+
+    std::vector<std::wstring> Required() const {
+        return {L"-p", kGuid, L"-r", L"0", L"-c", catalog, L"-o", output};
+    }
+
+    RunResult Run(std::vector<std::wstring> args) {
+        WriteTextFile(dir / L"script.txt", script);
+        DeleteFileW((dir / L"record.txt").c_str());
+        RunOptions options;
+        options.workingDirectory = work;
+        options.extraEnvironment = {L"DP_PACKAGER_SCRIPT=" + (dir / L"script.txt"),
+                                    L"DP_PACKAGER_RECORD=" + (dir / L"record.txt"),
+                                    L"DP_EVENT_RECORD=" + (dir / L"events.txt")};
+        RunResult result = RunProcess(exe, args, options);
+        EXPECT_TRUE(result.started);
+        EXPECT_FALSE(result.timedOut);
+        return result;
+    }
+
+    RunResult RunWith(std::vector<std::wstring> extra) {
+        std::vector<std::wstring> args = Required();
+        args.insert(args.end(), extra.begin(), extra.end());
+        return Run(args);
+    }
+
+    std::vector<std::string> Record() const {
+        std::vector<std::string> lines;
+        const std::string text = ReadTextFile(dir / L"record.txt");
+        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+             start = end + 1) {
+            lines.push_back(text.substr(start, end - start));
+        }
+        return lines;
+    }
+
+    std::string RecordLine(const std::string& prefix) const {
+        for (const std::string& line : Record()) {
+            if (line.rfind(prefix, 0) == 0) {
+                return line;
+            }
+        }
+        return "";
+    }
+
+    TempDir dir;
+    std::wstring bin, catalog, output, work, exe;
+    std::string script;
+};
+
+std::string U(const std::wstring& text) {
+    return Narrow(text);
+}
+
+TEST_F(Program, NoArgumentsIsRefusedWithOneLine) {
+    RunResult run = Run({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines, ElementsAre(kCannotLoadEvents,
+                                             "DeploymentPackager.exe:Deployment Packager CmdLine "
+                                             "Checker:Packager: invalid command line"));
+    // No console was made: the redirected output still received the lines.
+    EXPECT_TRUE(Record().empty());
+}
+
+TEST_F(Program, EveryRefusalEndsWithExitCode1) {
+    const std::vector<std::pair<std::vector<std::wstring>, std::string>> refusals = {
+        {{L"-p", kGuid, L"-r", L"0", L"-c", catalog}, "Packager: invalid command line"},
+        {{L"-p", L"nope", L"-r", L"0", L"-c", catalog, L"-o", output},
+         "Unable to parse UUID string. Err = 1705."},
+        {{L"-p", L"{00000000-0000-0000-0000-000000000000}", L"-r", L"0", L"-c", catalog, L"-o",
+          output},
+         "Packager: patch id is empty."},
+        {{L"-p", kGuid, L"-r", L"0x1A", L"-c", catalog, L"-o", output},
+         "Packager: invalid region: 0x1A"},
+    };
+    for (const auto& [args, message] : refusals) {
+        RunResult run = Run(args);
+        EXPECT_EQ(run.exitCode, 1u) << message;
+        EXPECT_EQ(run.outputLines.back(),
+                  "DeploymentPackager.exe:Deployment Packager CmdLine Checker:" + message);
+        EXPECT_TRUE(Record().empty()) << message;
+    }
+}
+
+TEST_F(Program, ASuccessfulRunWritesTheFullLineSequence) {
+    WriteTextFile(work + L"\\patch.msp", "vendor");
+    InstalledEventLibrary events(BinPath(L"doubles\\events-recording\\ZelNSEvent.dll"));
+    ASSERT_TRUE(events.Installed());
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::string w = "DeploymentPackager.exe:Deployment Packager Wrapper:";
+    const std::string u = "DeploymentPackager.exe:Util class:";
+    EXPECT_THAT(run.outputLines,
+                ElementsAre(u + "Init Util library", w + "BuildPackage started.",
+                            w + "Patch catalog input: " + U(catalog) + "\\windowspatchdata.zip",
+                            w + "Package output directory: " + U(output),
+                            w + "Vendor patch file: " + U(work) + "\\patch.msp",
+                            w + "Option to remove temp files will be used for current deployment "
+                                "package.",
+                            w + "BuildPackage finished. Result code = 0 "));
+    // With the event library bound, nothing goes to the debugger output.
+    EXPECT_TRUE(run.debugStrings.empty());
+    const std::string recorded = ReadTextFile(dir / L"events.txt");
+    EXPECT_THAT(recorded, HasSubstr("4\tDeploymentPackager.exe\tDeployment Packager Wrapper\t"
+                                    "BuildPackage finished. Result code = 0 \n"));
+    EXPECT_THAT(Record(), ElementsAre(HasSubstr("CreatePackager"), HasSubstr("Initialize "),
+                                      HasSubstr("Initialize Path="), HasSubstr("GetAvailable"),
+                                      HasSubstr("GetVendorPatchFile"), HasSubstr("CreatePackage "),
+                                      HasSubstr("CreatePackage item"),
+                                      HasSubstr("CreatePackage packageFile="),
+                                      HasSubstr("CreatePackage deploymentLogLevel"), "Release"));
+}
+
+TEST_F(Program, WithoutTheEventLibraryEveryLineAlsoReachesTheDebuggerOutput) {
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    ASSERT_EQ(run.debugStrings.size(), run.outputLines.size());
+    for (size_t i = 0; i < run.outputLines.size(); ++i) {
+        EXPECT_EQ(run.debugStrings[i], run.outputLines[i] + "\n");
+    }
+}
+
+TEST_F(Program, TheExecutablesNameIsTheFirstFieldOfEveryLine) {
+    const std::wstring renamed = bin + L"\\Renamed Tool.exe";
+    ASSERT_TRUE(CopyFileW(exe.c_str(), renamed.c_str(), FALSE));
+    exe = renamed;
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    for (size_t i = 1; i < run.outputLines.size(); ++i) {
+        EXPECT_EQ(run.outputLines[i].rfind("Renamed Tool.exe:", 0), 0u) << run.outputLines[i];
+    }
+}
+
+TEST_F(Program, IntegerOptionsArriveNarrowedTo32Bits) {
+    const std::vector<std::pair<std::wstring, std::string>> levels = {
+        {L"0x10", "16"}, {L"010", "8"}, {L"abc", "-1"}, {L"4294967297", "1"}, {L"-7", "-7"}};
+    for (const auto& [text, level] : levels) {
+        RunResult run = RunWith({L"-pt", text, L"-dt", text});
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_THAT(RecordLine("Initialize packagerLogLevel="),
+                    HasSubstr("packagerLogLevel=" + level + " "));
+        EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="),
+                    HasSubstr("deploymentLogLevel=" + level + " "));
+    }
+    RunResult run = RunWith({L"-pt"});
+    EXPECT_THAT(RecordLine("Initialize packagerLogLevel="), HasSubstr("packagerLogLevel=-1 "));
+}
+
+TEST_F(Program, PreserveTempFilesOnlyForTrueInAnyCase) {
+    const std::vector<std::pair<std::vector<std::wstring>, std::string>> cases = {
+        {{L"-sf", L"TRUE"}, "flags=1668"}, {{L"-sf", L"True"}, "flags=1668"},
+        {{L"/SF", L"tRuE"}, "flags=1668"}, {{L"-sf", L"1"}, "flags=1670"},
+        {{L"-sf", L"yes"}, "flags=1670"},  {{L"-sf"}, "flags=1670"},
+        {{L"-Sf", L"true"}, "flags=1670"},
+    };
+    for (const auto& [extra, flags] : cases) {
+        RunResult run = RunWith(extra);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="), HasSubstr(flags))
+            << U(extra[0]) << " " << (extra.size() > 1 ? U(extra[1]) : "");
+    }
+}
+
+TEST_F(Program, DefaultsOfTheTextOptions) {
+    RunResult run = RunWith({L"-dp", L""});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(RecordLine("CreatePackage packageFile="),
+              "CreatePackage packageFile=" + U(output) + "\\deploy-package.zip");
+    EXPECT_THAT(RecordLine("Initialize packagerLogLevel="),
+                HasSubstr(" packagerLog=" + U(work) + "\\PatchPackager.log "));
+    EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="),
+                HasSubstr(" deploymentLog=" + U(work) + "\\PatchDeployment.log eventsHandlerDll=" +
+                          U(output) + "\\ZelDeploymentEventsHandler.dll "));
+    EXPECT_TRUE(GetFileAttributesW((output + L"\\deploy-package.zip").c_str()) !=
+                INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(Program, CatalogAndOutputWithoutValuesFallBackToTheExecutablesFolder) {
+    RunResult run = Run({L"-p", kGuid, L"-r", L"0", L"-o", L"-c"});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(
+        run.outputLines,
+        Contains("DeploymentPackager.exe:Deployment Packager Wrapper:Patch catalog file does "
+                 "not exist: " +
+                 U(bin) + "\\windowspatchdata.zip"));
+    // Followed by empty arguments, both take the executable's folder.
+    WriteTextFile(bin + L"\\windowspatchdata.zip", "catalog");
+    run = Run({L"-p", kGuid, L"-r", L"0", L"-c", L"", L"-o", L""});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(run.outputLines, Contains("DeploymentPackager.exe:Deployment Packager Wrapper:"
+                                          "Package output directory: " +
+                                          U(bin)));
+}
+
+TEST_F(Program, EachFailingLibraryCallBecomesTheExitCode) {
+    const std::vector<std::pair<std::string, DWORD>> cases = {
+        {"create_status=-2147467259\n", 0x80004005u},
+        {"init_status=3\n", 3u},
+        {"patches_status=12\n", 12u},
+        {"package_status=-9\n", static_cast<DWORD>(-9)},
+        {"write_package=0\n", 1u},
+        {"create_fault=1\n", 1u},
+    };
+    const std::string base = script;
+    for (const auto& [line, code] : cases) {
+        script = base + line;
+        RunResult run = RunWith({});
+        EXPECT_EQ(run.exitCode, code) << line;
+        EXPECT_EQ(run.outputLines.back(),
+                  "DeploymentPackager.exe:Deployment Packager Wrapper:BuildPackage finished. "
+                  "Result code = " +
+                      std::to_string(static_cast<int>(code)) + " ")
+            << line;
+    }
+}
+
+TEST_F(Program, BindingFailuresShowTheDelayLoadCodes) {
+    InstallPackager(L"packager-noexport", bin);
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
+                         "load KQPackager.dll; Err = -1066598273"));
+
+    DeleteFileW((bin + L"\\KQPackager.dll").c_str());
+    run = RunWith({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
+                         "load KQPackager.dll; Err = -1066598274"));
+
+    script += "create_fault=1\n";
+    InstallPackager(L"packager-recording", bin);
+    run = RunWith({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
+                         "load KQPackager.dll; Err = -1073741819"));
+}
+
+TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
+    DeleteFileW((bin + L"\\KQPackager.dll").c_str());
+    const std::wstring runtime = dir / L"runtime";
+    CreateDirectoryW(runtime.c_str(), nullptr);
+    InstallPackager(L"packager-recording", runtime);
+    RunResult run = RunWith({L"-crt", runtime});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(RecordLine("Initialize Path="), HasSubstr("Path=" + U(runtime) + ";"));
+
+    const std::wstring vendor = dir / L"vendor";
+    CreateDirectoryW(vendor.c_str(), nullptr);
+    InstallPackager(L"packager-recording", vendor);
+    run = RunWith({L"-pd", vendor});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:copy: " + U(vendor) +
+                         "\\KQPackager.dll " + U(bin) + "\\KQPackager.dll"));
+}
+
+}  // namespace

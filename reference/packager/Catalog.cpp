@@ -1,0 +1,133 @@
+#include "Catalog.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+#include "ZipArchive.h"
+
+namespace {
+
+constexpr uint64_t kMaxCatalogText = 64ull << 20;
+
+std::wstring FromUtf8(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
+                                      static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+bool IsHex(char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
+
+}  // namespace
+
+bool ParseGuidText(const std::string& given, GUID* guid) {
+    std::string text = given;
+    if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
+        text = text.substr(1, 36);
+    }
+    if (text.size() != 36) {
+        return false;
+    }
+    for (size_t i = 0; i < 36; ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? text[i] != '-' : !IsHex(text[i])) {
+            return false;
+        }
+    }
+    auto hex = [&](size_t at, size_t n) {
+        return std::strtoull(text.substr(at, n).c_str(), nullptr, 16);
+    };
+    guid->Data1 = static_cast<unsigned long>(hex(0, 8));
+    guid->Data2 = static_cast<unsigned short>(hex(9, 4));
+    guid->Data3 = static_cast<unsigned short>(hex(14, 4));
+    guid->Data4[0] = static_cast<unsigned char>(hex(19, 2));
+    guid->Data4[1] = static_cast<unsigned char>(hex(21, 2));
+    for (int i = 0; i < 6; ++i) {
+        guid->Data4[2 + i] = static_cast<unsigned char>(hex(24 + 2 * i, 2));
+    }
+    return true;
+}
+
+std::string GuidToText(const GUID& g) {
+    char text[40];
+    std::snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
+                      std::string* detail) {
+    patches->clear();
+    std::istringstream lines(text);
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line)) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (number == 1 && line.size() >= 3 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            line.erase(0, 3);
+        }
+        if (line.find_first_not_of(" \t") == std::string::npos || line.rfind("guid,", 0) == 0) {
+            continue;
+        }
+        const size_t c1 = line.find(',');
+        const size_t c2 = c1 == std::string::npos ? c1 : line.find(',', c1 + 1);
+        const size_t c3 = c2 == std::string::npos ? c2 : line.find(',', c2 + 1);
+        CatalogPatch patch{};
+        char* end = nullptr;
+        const std::string language =
+            c2 == std::string::npos ? "" : line.substr(c1 + 1, c2 - c1 - 1);
+        const unsigned long languageId = std::strtoul(language.c_str(), &end, 0);
+        if (c2 == std::string::npos || !ParseGuidText(line.substr(0, c1), &patch.id) ||
+            language.empty() || *end != '\0' || languageId == 0 || languageId > 0xFFFF) {
+            *detail =
+                "line " + std::to_string(number) + ": expected guid,language,vendor_file,title";
+            return false;
+        }
+        patch.languageId = static_cast<uint16_t>(languageId);
+        const std::string vendor =
+            line.substr(c2 + 1, c3 == std::string::npos ? std::string::npos : c3 - c2 - 1);
+        patch.vendorFile = FromUtf8(vendor);
+        if (vendor.empty() || patch.vendorFile.empty()) {
+            *detail = "line " + std::to_string(number) + ": no vendor file name";
+            return false;
+        }
+        patch.title = c3 == std::string::npos ? "" : line.substr(c3 + 1);
+        patches->push_back(std::move(patch));
+    }
+    return true;
+}
+
+CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* patches,
+                          std::string* detail) {
+    ZipReader reader;
+    const ZipStatus opened = reader.Open(path);
+    if (opened == ZipStatus::OpenFailed) {
+        *detail = "cannot open the catalog, error " + std::to_string(reader.SystemError());
+        return CatalogStatus::NotFound;
+    }
+    if (opened != ZipStatus::Ok) {
+        *detail = "the catalog is not a readable ZIP archive";
+        return CatalogStatus::Corrupt;
+    }
+    std::string text;
+    const ZipStatus extracted = reader.Extract("patches.csv", kMaxCatalogText, &text);
+    if (extracted == ZipStatus::TooLarge) {
+        *detail = "patches.csv is larger than 64 MiB";
+        return CatalogStatus::TooLarge;
+    }
+    if (extracted != ZipStatus::Ok) {
+        *detail = extracted == ZipStatus::NotFound ? "the catalog has no patches.csv"
+                                                   : "patches.csv cannot be extracted";
+        return CatalogStatus::Corrupt;
+    }
+    return ParseCatalogText(text, patches, detail) ? CatalogStatus::Ok : CatalogStatus::Corrupt;
+}

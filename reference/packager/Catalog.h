@@ -1,0 +1,33 @@
+#pragma once
+
+// The patch catalog "windowspatchdata.zip": one UTF-8 CSV entry, "patches.csv", with the
+// header line "guid,language,vendor_file,title" and one patch per line:
+//   CA25DBE4-81D5-4467-8D0B-D4F05B31A942,0x0409,vendor\kb0001-en.msp,Title text
+// The GUID may carry braces; the language is decimal or 0x-hex; the title is the rest of the
+// line (commas included) and may be empty. Blank lines are ignored.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct CatalogPatch {
+    GUID id;
+    uint16_t languageId;
+    std::wstring vendorFile;  // relative to the current directory
+    std::string title;
+};
+
+enum class CatalogStatus { Ok, NotFound, Corrupt, TooLarge };
+
+// Reads the catalog archive at `path`. `detail` receives a description of a failure.
+CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* patches,
+                          std::string* detail);
+
+// Parses the CSV text of a catalog; false with `detail` on the first malformed line.
+bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
+                      std::string* detail);
+
+bool ParseGuidText(const std::string& text, GUID* guid);
+std::string GuidToText(const GUID& guid);

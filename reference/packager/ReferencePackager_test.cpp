@@ -1,0 +1,187 @@
+#include "ReferencePackager.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "TestEnv.h"
+#include "ZipArchive.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+
+constexpr const char* kCatalog =
+    "guid,language,vendor_file,title\r\n"
+    "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,English, with a comma\r\n"
+    "{6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01},1031,vendor\\de.msp,\r\n"
+    "\r\n"
+    "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0411,missing.msp,Japanese\r\n";
+
+std::wstring MakeCatalog(const TempDir& dir, const std::string& csv) {
+    const std::wstring path = dir / L"windowspatchdata.zip";
+    WriteTextFile(dir / L"patches.src", csv);
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ZipWriter writer(file);
+    writer.AddFile("patches.csv", dir / L"patches.src");
+    writer.Finish();
+    CloseHandle(file);
+    return path;
+}
+
+struct Library {
+    ReferencePackager* packager = new ReferencePackager();
+    ~Library() { packager->Release(); }
+};
+
+TEST(ReferencePackager, ListsTheCatalogAndNamesVendorFiles) {
+    TempDir dir;
+    Library lib;
+    const std::wstring catalog = MakeCatalog(dir, kCatalog);
+    const std::wstring log = dir / L"packager.log";
+    PackagerInitInfo info{};
+    info.packagerLogLevel = -1;
+    info.packagerLog = log.c_str();
+    info.catalogFile = catalog.c_str();
+    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    PatchList list{0, nullptr};
+    ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
+    ASSERT_EQ(list.count, 3u);
+    EXPECT_EQ(list.patches[1].languageId, 1031);
+    EXPECT_EQ(list.patches[2].id.Data1, 0xA8D3E5F0u);
+    VendorFileInfo file{};
+    ASSERT_EQ(lib.packager->GetVendorPatchFile(&list.patches[0], &file), 0);
+    EXPECT_STREQ(file.fileName, L"vendor\\en.msp");
+    PatchInfo unknown = list.patches[0];
+    unknown.languageId = 0x40C;
+    EXPECT_EQ(lib.packager->GetVendorPatchFile(&unknown, &file), KQ_E_PATCH_UNKNOWN);
+    EXPECT_THAT(ReadTextFile(log), HasSubstr("catalog offers 3 patches"));
+}
+
+TEST(ReferencePackager, RefusesMissingAndCorruptCatalogsWithDistinctStatuses) {
+    TempDir dir;
+    const std::wstring missing = dir / L"none.zip";
+    const std::wstring notZip = dir / L"text.zip";
+    WriteTextFile(notZip, "not a zip");
+    const std::wstring badRows =
+        MakeCatalog(dir, "guid,language,vendor_file,title\nnot-a-guid,1,x,y\n");
+    struct Case {
+        std::wstring path;
+        int32_t status;
+    };
+    for (const Case& c : {Case{missing, KQ_E_CATALOG_NOT_FOUND}, Case{notZip, KQ_E_CATALOG_CORRUPT},
+                          Case{badRows, KQ_E_CATALOG_CORRUPT}}) {
+        Library lib;
+        PackagerInitInfo info{};
+        info.catalogFile = c.path.c_str();
+        EXPECT_EQ(lib.packager->Initialize(&info), c.status);
+        PatchList list{0, nullptr};
+        EXPECT_EQ(lib.packager->GetAvailablePatches(&list), KQ_E_NOT_INITIALIZED);
+    }
+}
+
+class PackageBuild : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        wchar_t current[MAX_PATH];
+        GetCurrentDirectoryW(MAX_PATH, current);
+        previous = current;
+        CreateDirectoryW((dir / L"vendor").c_str(), nullptr);
+        WriteTextFile(dir / L"vendor\\en.msp", std::string(300000, 'e'));
+        SetCurrentDirectoryW(dir.Path().c_str());
+        catalog = MakeCatalog(dir, kCatalog);
+        PackagerInitInfo info{};
+        info.catalogFile = catalog.c_str();
+        ASSERT_EQ(lib.packager->Initialize(&info), 0);
+        PatchList list{0, nullptr};
+        ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
+        for (uint32_t i = 0; i < list.count; ++i) {
+            PackageItem item{};
+            item.id = list.patches[i].id;
+            item.languageId = list.patches[i].languageId;
+            item.index = i;
+            items.push_back(item);
+        }
+    }
+    void TearDown() override { SetCurrentDirectoryW(previous.c_str()); }
+
+    int32_t Create(const std::wstring& target, uint32_t flags = kRemoveTempFilesFlags) {
+        PackageRequest request{};
+        request.source = L"local";
+        request.count = static_cast<uint32_t>(items.size());
+        request.items = items.data();
+        DeploymentOptions options{};
+        options.deploymentLogLevel = 4;
+        options.deploymentLog = L"C:\\logs\\deploy.log";
+        options.eventsHandlerDll = L"C:\\out\\handler.dll";
+        options.flags = flags;
+        return lib.packager->CreatePackage(&request, target.c_str(), &options);
+    }
+
+    std::string Manifest(const std::wstring& package) {
+        ZipReader reader;
+        std::string text;
+        EXPECT_EQ(reader.Open(package), ZipStatus::Ok);
+        EXPECT_EQ(reader.Extract("manifest.txt", 1 << 20, &text), ZipStatus::Ok);
+        return text;
+    }
+
+    TempDir dir;
+    Library lib;
+    std::wstring catalog, previous;
+    std::vector<PackageItem> items;
+};
+
+TEST_F(PackageBuild, WritesTheManifestAndThePresentVendorFiles) {
+    const std::wstring package = dir / L"deploy-package.zip";
+    ASSERT_EQ(Create(package), 0);
+    ZipReader reader;
+    ASSERT_EQ(reader.Open(package), ZipStatus::Ok);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    EXPECT_EQ(reader.Entries()[1].name, "vendor/vendor/en.msp");
+    std::string vendor;
+    ASSERT_EQ(reader.Extract("vendor/vendor/en.msp", 1 << 20, &vendor), ZipStatus::Ok);
+    EXPECT_EQ(vendor, std::string(300000, 'e'));
+    const std::string manifest = Manifest(package);
+    EXPECT_THAT(manifest, HasSubstr("source: local\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("deployment-log: C:\\logs\\deploy.log\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("deployment-log-level: 4\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("events-handler: C:\\out\\handler.dll\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("flags: 0x0686\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("item 0: 6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01 0x0409 index 0 "
+                                    "vendor-file vendor\\en.msp included"));
+    EXPECT_THAT(manifest, HasSubstr("item 1: 6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01 0x0407 index 1 "
+                                    "vendor-file vendor\\de.msp missing"));
+    EXPECT_THAT(manifest, HasSubstr("item 2: A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22 0x0411 index 2"));
+}
+
+TEST_F(PackageBuild, AFailureLeavesTheOlderPackageIntactAndNoTemporaryFile) {
+    const std::wstring package = dir / L"deploy-package.zip";
+    WriteTextFile(package, "older package");
+    // A vendor file that cannot be read: a folder where the file should be.
+    DeleteFileW((dir / L"vendor\\en.msp").c_str());
+    CreateDirectoryW((dir / L"vendor\\en.msp").c_str(), nullptr);
+    EXPECT_EQ(Create(package), KQ_E_VENDOR_FILE_UNREADABLE);
+    EXPECT_EQ(ReadTextFile(package), "older package");
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found);
+    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "the partial package was removed";
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+
+    // Without the remove bit, the partial package stays for inspection.
+    EXPECT_EQ(Create(package, kPreserveTempFilesFlags), KQ_E_VENDOR_FILE_UNREADABLE);
+    find = FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found);
+    EXPECT_NE(find, INVALID_HANDLE_VALUE);
+    if (find != INVALID_HANDLE_VALUE)
+        FindClose(find);
+}
+
+TEST_F(PackageBuild, AnUnwritableTargetIsReportedAndAnOlderPackageReplacedWhenWritable) {
+    EXPECT_EQ(Create(dir / L"no-such-folder\\p.zip"), KQ_E_TARGET_UNWRITABLE);
+    const std::wstring package = dir / L"p.zip";
+    WriteTextFile(package, "older");
+    ASSERT_EQ(Create(package), 0);
+    EXPECT_THAT(Manifest(package), HasSubstr("items: 3"));
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+#include "ZipArchive.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "TestEnv.h"
+
+namespace {
+
+std::string Pattern(size_t size, bool compressible) {
+    std::string data(size, '\0');
+    uint32_t state = 12345;
+    for (size_t i = 0; i < size; ++i) {
+        state = state * 1103515245u + 12345u;
+        data[i] =
+            compressible ? static_cast<char>('a' + (i / 7) % 5) : static_cast<char>(state >> 24);
+    }
+    return data;
+}
+
+bool WriteArchive(const std::wstring& path, ZipWriter::Options options,
+                  const std::vector<std::pair<std::string, std::wstring>>& files,
+                  const std::string& manifest) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    ZipWriter writer(file, options);
+    bool ok = writer.AddBytes("manifest.txt", manifest) == ZipStatus::Ok;
+    for (const auto& [name, source] : files) {
+        ok = ok && writer.AddFile(name, source) == ZipStatus::Ok;
+    }
+    ok = ok && writer.Finish() == ZipStatus::Ok;
+    CloseHandle(file);
+    return ok;
+}
+
+TEST(ZipArchive, RoundTripsStoredDeflatedAndEmptyEntries) {
+    for (bool zip64 : {false, true}) {
+        TempDir dir;
+        const std::string text = Pattern(3 << 20, true);
+        const std::string noise = Pattern((1 << 20) + 17, false);
+        WriteTextFile(dir / L"text.bin", text);
+        WriteTextFile(dir / L"noise.bin", noise);
+        WriteTextFile(dir / L"empty.bin", "");
+        ASSERT_TRUE(WriteArchive(dir / L"a.zip", {zip64, 1},
+                                 {{"vendor/text.bin", dir / L"text.bin"},
+                                  {"vendor/noise.bin", dir / L"noise.bin"},
+                                  {"vendor/empty.bin", dir / L"empty.bin"}},
+                                 "manifest \xE2\x9C\x93"));
+        ZipReader reader;
+        ASSERT_EQ(reader.Open(dir / L"a.zip"), ZipStatus::Ok);
+        ASSERT_EQ(reader.Entries().size(), 4u);
+        EXPECT_EQ(reader.Entries()[1].method, 8) << "compressible data is deflated";
+        EXPECT_EQ(reader.Entries()[2].method, 0) << "incompressible data is stored";
+        std::string content;
+        ASSERT_EQ(reader.Extract("vendor/text.bin", 1ull << 30, &content), ZipStatus::Ok);
+        EXPECT_EQ(content, text);
+        ASSERT_EQ(reader.Extract("vendor/noise.bin", 1ull << 30, &content), ZipStatus::Ok);
+        EXPECT_EQ(content, noise);
+        ASSERT_EQ(reader.Extract("vendor/empty.bin", 10, &content), ZipStatus::Ok);
+        EXPECT_EQ(content, "");
+        ASSERT_EQ(reader.Extract("manifest.txt", 100, &content), ZipStatus::Ok);
+        EXPECT_EQ(content, "manifest \xE2\x9C\x93");
+        EXPECT_EQ(reader.Extract("missing", 100, &content), ZipStatus::NotFound);
+        EXPECT_EQ(reader.Extract("vendor/text.bin", 100, &content), ZipStatus::TooLarge);
+    }
+}
+
+TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
+    TempDir dir;
+    WriteTextFile(dir / L"src.bin", Pattern(100000, true));
+    ASSERT_TRUE(WriteArchive(dir / L"good.zip", {}, {{"a", dir / L"src.bin"}}, "m"));
+    const std::string good = ReadTextFile(dir / L"good.zip");
+    ZipReader reader;
+    EXPECT_EQ(reader.Open(dir / L"missing.zip"), ZipStatus::OpenFailed);
+
+    // Every truncation is refused or fails its CRC, never read as something else.
+    for (size_t keep : {size_t{0}, size_t{10}, good.size() / 2, good.size() - 1}) {
+        WriteTextFile(dir / L"cut.zip", good.substr(0, keep));
+        ZipReader cut;
+        const ZipStatus opened = cut.Open(dir / L"cut.zip");
+        std::string content;
+        EXPECT_TRUE(opened != ZipStatus::Ok || cut.Extract("a", 1 << 20, &content) != ZipStatus::Ok)
+            << keep;
+    }
+    // Flipped bytes in the data make the CRC fail.
+    std::string flipped = good;
+    flipped[200] ^= 0x55;
+    WriteTextFile(dir / L"flipped.zip", flipped);
+    ZipReader damaged;
+    ASSERT_EQ(damaged.Open(dir / L"flipped.zip"), ZipStatus::Ok);
+    std::string content;
+    EXPECT_NE(damaged.Extract("a", 1 << 20, &content), ZipStatus::Ok);
+    // Not a ZIP at all.
+    WriteTextFile(dir / L"text.zip", std::string(5000, 'x'));
+    ZipReader text;
+    EXPECT_EQ(text.Open(dir / L"text.zip"), ZipStatus::Corrupt);
+}
+
+}  // namespace

@@ -26,22 +26,28 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-// The name a vendor file gets inside the package: "vendor/" and its relative path with
-// forward slashes, without any leading separators or drive.
+// The name a vendor file gets inside the package: its relative path with forward slashes,
+// without a drive, leading separators or "." and ".." steps, so that no reader of the
+// package can be led outside the folder it unpacks into.
 std::string EntryName(const std::wstring& vendorFile) {
-    std::string name = Utf8(vendorFile);
-    for (char& c : name) {
-        if (c == '\\') {
-            c = '/';
+    std::string path = Utf8(vendorFile);
+    if (path.size() > 1 && path[1] == ':') {
+        path.erase(0, 2);
+    }
+    std::string name;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string::npos) {
+            end = path.size();
         }
+        const std::string step = path.substr(start, end - start);
+        if (!step.empty() && step != "." && step != "..") {
+            name += (name.empty() ? "" : "/") + step;
+        }
+        start = end + 1;
     }
-    if (name.size() > 1 && name[1] == ':') {
-        name.erase(0, 2);
-    }
-    while (!name.empty() && name.front() == '/') {
-        name.erase(0, 1);
-    }
-    return "vendor/" + name;
+    return name.empty() ? "unnamed" : name;
 }
 
 std::wstring FolderOf(const std::wstring& path) {

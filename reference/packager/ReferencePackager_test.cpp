@@ -137,9 +137,9 @@ TEST_F(PackageBuild, WritesTheManifestAndThePresentVendorFiles) {
     ZipReader reader;
     ASSERT_EQ(reader.Open(package), ZipStatus::Ok);
     ASSERT_EQ(reader.Entries().size(), 2u);
-    EXPECT_EQ(reader.Entries()[1].name, "vendor/vendor/en.msp");
+    EXPECT_EQ(reader.Entries()[1].name, "vendor/en.msp");
     std::string vendor;
-    ASSERT_EQ(reader.Extract("vendor/vendor/en.msp", 1 << 20, &vendor), ZipStatus::Ok);
+    ASSERT_EQ(reader.Extract("vendor/en.msp", 1 << 20, &vendor), ZipStatus::Ok);
     EXPECT_EQ(vendor, std::string(300000, 'e'));
     const std::string manifest = Manifest(package);
     EXPECT_THAT(manifest, HasSubstr("source: local\r\n"));

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRunner.h"
-#include "TestEnv.h"
+#include "ProgramSandbox.h"
 
 namespace {
 
@@ -20,80 +19,26 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-const std::wstring kGuid = L"ca25dbe4-81d5-4467-8d0b-d4f05b31a942";
-const std::string kGuidUpper = "CA25DBE4-81D5-4467-8D0B-D4F05B31A942";
+const std::wstring kGuid = ProgramSandbox::kGuid;
 const std::string kCannotLoadEvents =
     "LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. ";
 
-class Program : public ::testing::Test {
+class Program : public ::testing::Test, protected ProgramSandbox {
   protected:
-    void SetUp() override {
-        bin = dir / L"bin";
-        catalog = dir / L"catalog";
-        output = dir / L"out";
-        work = dir / L"work";
-        for (const std::wstring& folder : {bin, catalog, output, work}) {
-            CreateDirectoryW(folder.c_str(), nullptr);
-        }
-        exe = bin + L"\\DeploymentPackager.exe";
-        ASSERT_TRUE(CopyFileW(BinPath(L"DeploymentPackager.exe").c_str(), exe.c_str(), FALSE));
-        InstallPackager(L"packager-recording", bin);
-        WriteTextFile(catalog + L"\\windowspatchdata.zip", "catalog");
-        script = "patch=" + kGuidUpper + ",0x409,patch.msp\n";
-    }
-
     void InstallPackager(const wchar_t* variant, const std::wstring& folder) {
-        ASSERT_TRUE(
-            CopyFileW(BinPath(std::wstring(L"doubles\\") + variant + L"\\KQPackager.dll").c_str(),
-                      (folder + L"\\KQPackager.dll").c_str(), FALSE));
+        ASSERT_TRUE(ProgramSandbox::InstallPackager(std::wstring(L"doubles\\") + variant, folder));
     }
-
-    std::vector<std::wstring> Required() const {
-        return {L"-p", kGuid, L"-r", L"0", L"-c", catalog, L"-o", output};
-    }
-
-    RunResult Run(std::vector<std::wstring> args) {
-        WriteTextFile(dir / L"script.txt", script);
-        DeleteFileW((dir / L"record.txt").c_str());
-        RunOptions options;
-        options.workingDirectory = work;
-        options.extraEnvironment = {L"DP_PACKAGER_SCRIPT=" + (dir / L"script.txt"),
-                                    L"DP_PACKAGER_RECORD=" + (dir / L"record.txt"),
-                                    L"DP_EVENT_RECORD=" + (dir / L"events.txt")};
-        RunResult result = RunProcess(exe, args, options);
+    RunResult Run(const std::vector<std::wstring>& args) {
+        RunResult result = ProgramSandbox::Run(args);
         EXPECT_TRUE(result.started);
         EXPECT_FALSE(result.timedOut);
         return result;
     }
-
-    RunResult RunWith(std::vector<std::wstring> extra) {
+    RunResult RunWith(const std::vector<std::wstring>& extra) {
         std::vector<std::wstring> args = Required();
         args.insert(args.end(), extra.begin(), extra.end());
         return Run(args);
     }
-
-    std::vector<std::string> Record() const {
-        std::vector<std::string> lines;
-        const std::string text = ReadTextFile(dir / L"record.txt");
-        for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-             start = end + 1) {
-            lines.push_back(text.substr(start, end - start));
-        }
-        return lines;
-    }
-
-    std::string RecordLine(const std::string& prefix) const {
-        for (const std::string& line : Record()) {
-            if (line.rfind(prefix, 0) == 0) {
-                return line;
-            }
-        }
-        return "";
-    }
-
-    TempDir dir;
-    std::wstring bin, catalog, output, work, exe;
-    std::string script;
 };
 
 std::string U(const std::wstring& text) {

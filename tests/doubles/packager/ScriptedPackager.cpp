@@ -208,13 +208,15 @@ int32_t ScriptedPackager::Reserved9() {
 
 int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
     record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
-    uint32_t index = 0;
-    for (; index < script.patches.size(); ++index) {
-        if (std::memcmp(&script.patches[index].id, &patch->id, sizeof(GUID)) == 0 &&
-            script.patches[index].languageId == patch->languageId) {
-            break;
+    if (indexOf.empty()) {
+        for (uint32_t i = 0; i < script.patches.size(); ++i) {
+            indexOf.emplace(
+                std::make_pair(GuidText(script.patches[i].id), script.patches[i].languageId), i);
         }
     }
+    const auto found = indexOf.find(std::make_pair(GuidText(patch->id), patch->languageId));
+    const uint32_t index =
+        found != indexOf.end() ? found->second : static_cast<uint32_t>(script.patches.size());
     for (const auto& [at, status] : script.vendorStatus) {
         if (at == index && status < 0) {
             return status;

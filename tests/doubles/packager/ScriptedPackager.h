@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -67,5 +68,7 @@ class ScriptedPackager : public IPackager {
     PackagerScript script;
     std::function<void(const std::string&)> record;
     std::vector<PatchInfo> listed;
+    // Script index of each (GUID, language), so that lookups stay cheap for large lists.
+    std::map<std::pair<std::string, uint16_t>, uint32_t> indexOf;
     LONG references = 1;
 };

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "Guard.h"
+#include "ProcessSingleton.h"
 #include "Util.h"
 #include "WideOutput.h"
 #include "WinResources.h"
@@ -26,39 +27,13 @@ constexpr const wchar_t* kEventDllSuffix = L"\\Quorvel\\ZelNSEvent.dll";
 void (*debugSinkWide)(const wchar_t*) = nullptr;
 void (*debugSinkNarrow)(const char*) = nullptr;
 
-LoggerHelper* instance = nullptr;
-// Set once the exit clean-up has destroyed the instance: reports made after that (by other
-// static destructors) go to the debugger output instead of resurrecting the logger on a
-// deleted lock.
-bool shutDown = false;
-
-// Static initialisation, in this order: the wide output stream, the instance holder, then
-// the logger lock. Destruction runs in reverse: the lock is deleted first, then the holder
-// destroys the instance.
+// Static initialisation, in this order: the wide output stream, then the logger's instance
+// holder with its lock. At exit the lock is deleted first, then the instance destroyed.
 struct WideOutputInstaller {
     WideOutputInstaller() { InstallReplacingWideOutput(); }
 } wideOutputInstaller;
 
-}  // namespace
-
-class LoggerInstanceHolder {
-  public:
-    ~LoggerInstanceHolder() {
-        shutDown = true;
-        delete instance;
-        instance = nullptr;
-    }
-};
-
-namespace {
-
-LoggerInstanceHolder instanceHolder;
-
-struct LoggerLock {
-    LoggerLock() { InitializeCriticalSection(&section); }
-    ~LoggerLock() { DeleteCriticalSection(&section); }
-    CRITICAL_SECTION section;
-} loggerLock;
+ProcessSingleton<LoggerHelper> logger;
 
 HRESULT RealCommonFilesFolder(wchar_t** folder) {
     return SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, folder);
@@ -140,27 +115,16 @@ void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) 
 }
 
 LoggerHelper* LoggerHelper::Instance() {
-    if (instance != nullptr) {
-        return instance;
-    }
-    if (shutDown) {
-        return nullptr;
-    }
-    EnterCriticalSection(&loggerLock.section);
-    if (instance == nullptr) {
-        LoggerHelper* created = nullptr;
+    return logger.Get([] {
+        LoggerHelper* created = new LoggerHelper();
         try {
-            created = new LoggerHelper();
             created->Init();
         } catch (...) {
             delete created;
-            LeaveCriticalSection(&loggerLock.section);
             throw;
         }
-        instance = created;
-    }
-    LeaveCriticalSection(&loggerLock.section);
-    return instance;
+        return created;
+    });
 }
 
 void LoggerHelper::Init(const LoggerPlatform& platform) {
@@ -247,9 +211,7 @@ LoggerHelper* LoggerHelper::CreateForTesting(const std::wstring& name, ReportEve
 }
 
 LoggerHelper* LoggerHelper::ExchangeInstanceForTesting(LoggerHelper* replacement) {
-    LoggerHelper* previous = instance;
-    instance = replacement;
-    return previous;
+    return logger.Exchange(replacement);
 }
 
 void LoggerHelper::SetDebugOutputForTesting(void (*wide)(const wchar_t*),

@@ -76,7 +76,6 @@ class LoggerHelper {
 
   private:
     LoggerHelper() = default;
-    friend class LoggerInstanceHolder;
 
     std::wstring eventDllPath;
     HMODULE eventDll = nullptr;

@@ -11,6 +11,7 @@
 #include <cwchar>
 #include <string>
 
+#include "ProcessSingleton.h"
 #include "WinResources.h"
 
 namespace {
@@ -288,31 +289,9 @@ constexpr size_t kDoubledBackslashStart = 3;
 constexpr size_t kValidPathCopyBound = 4096;
 constexpr ULONG kAllowLongPaths = 1;
 
-Util* utilInstance = nullptr;
-bool utilShutDown = false;
-
-}  // namespace
-
-// Static initialisation: the instance's clean-up is registered first, then the lock, so at
-// exit the lock is deleted before the instance is destroyed (neither takes the lock).
-class UtilInstanceHolder {
-  public:
-    ~UtilInstanceHolder() {
-        utilShutDown = true;
-        delete utilInstance;
-        utilInstance = nullptr;
-    }
-};
-
-namespace {
-
-UtilInstanceHolder utilInstanceHolder;
-
-struct UtilLock {
-    UtilLock() { InitializeCriticalSection(&section); }
-    ~UtilLock() { DeleteCriticalSection(&section); }
-    CRITICAL_SECTION section;
-} utilLock;
+// Created by the first operation that needs the bindings; at exit the lock is deleted
+// first, then the instance destroyed.
+ProcessSingleton<Util> utilInstance;
 
 }  // namespace
 
@@ -327,16 +306,7 @@ Util::~Util() {
 }
 
 Util* Util::Instance() {
-    if (utilInstance != nullptr) {
-        return utilInstance;
-    }
-    if (utilShutDown) {
-        // Only for callers that run after the exit clean-up: no bindings, no lock.
-        static Util* unbound = new Util(PathBindings{});
-        return unbound;
-    }
-    EnterCriticalSection(&utilLock.section);
-    if (utilInstance == nullptr) {
+    Util* util = utilInstance.Get([] {
         Util* created = new Util();
         LogReport(kLevelTrace, kUtilComponent, L"Init Util library");
         created->pathLibrary = LoadLibraryW(L"api-ms-win-core-path-l1-1-0.dll");
@@ -350,10 +320,14 @@ Util* Util::Instance() {
                       L"Cannot get address of PathCchRemoveFileSpec(). Use PathRemoveFileSpec() "
                       L"instead");
         }
-        utilInstance = created;
+        return created;
+    });
+    if (util == nullptr) {
+        // Only for callers that run after the exit clean-up: no bindings, no lock.
+        static Util* unbound = new Util(PathBindings{});
+        return unbound;
     }
-    LeaveCriticalSection(&utilLock.section);
-    return utilInstance;
+    return util;
 }
 
 bool Util::RemoveFileSpec(wchar_t* buffer, size_t capacity) {

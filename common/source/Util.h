@@ -140,7 +140,6 @@ class Util {
 
   private:
     Util() = default;
-    friend class UtilInstanceHolder;
 
     PathBindings bindings;
     HMODULE pathLibrary = nullptr;

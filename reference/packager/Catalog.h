@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "GuidText.h"
+
 struct CatalogPatch {
     GUID id;
     uint16_t languageId;
@@ -28,6 +30,3 @@ CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* p
 // Parses the CSV text of a catalog; false with `detail` on the first malformed line.
 bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
                       std::string* detail);
-
-bool ParseGuidText(const std::string& text, GUID* guid);
-std::string GuidToText(const GUID& guid);

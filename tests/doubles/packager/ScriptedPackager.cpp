@@ -1,5 +1,7 @@
 #include "ScriptedPackager.h"
 
+#include "GuidText.h"
+
 #include <windows.h>
 
 #include <cstdlib>
@@ -16,22 +18,6 @@ std::wstring WideFromUtf8(const std::string& text) {
     return out;
 }
 
-bool ParseGuid(const std::string& text, GUID* guid) {
-    unsigned long d1 = 0;
-    unsigned d2 = 0, d3 = 0, b[8] = {};
-    if (std::sscanf(text.c_str(), "%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &d1, &d2, &d3, &b[0],
-                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]) != 11) {
-        return false;
-    }
-    guid->Data1 = d1;
-    guid->Data2 = static_cast<unsigned short>(d2);
-    guid->Data3 = static_cast<unsigned short>(d3);
-    for (int i = 0; i < 8; ++i) {
-        guid->Data4[i] = static_cast<unsigned char>(b[i]);
-    }
-    return true;
-}
-
 std::string Reserved(const uint32_t* values, size_t count) {
     std::string text;
     for (size_t i = 0; i < count; ++i) {
@@ -42,12 +28,8 @@ std::string Reserved(const uint32_t* values, size_t count) {
 
 }  // namespace
 
-std::string GuidText(const GUID& g) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
+std::string GuidText(const GUID& guid) {
+    return GuidToText(guid);
 }
 
 std::string Utf8(const wchar_t* text) {
@@ -99,7 +81,7 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             const size_t c1 = value.find(',');
             const size_t c2 = value.find(',', c1 + 1);
             Patch patch{};
-            ParseGuid(value.substr(0, c1), &patch.id);
+            ParseGuidText(value.substr(0, c1), &patch.id);
             patch.languageId = static_cast<uint16_t>(
                 std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
             const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);

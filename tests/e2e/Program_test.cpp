@@ -250,4 +250,16 @@ TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
                          "\\KQPackager.dll " + U(bin) + "\\KQPackager.dll"));
 }
 
+TEST_F(Program, WShowsAConsoleBeforeValidationAndTheRunGoesOn) {
+    // The console is opened before the checker runs, so even a refusal goes to it and not
+    // to the caller's redirected output.
+    RunResult refused = Run({L"-w"});
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_EQ(refused.output, "");
+    RunResult run = RunWith({L"-w"});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.output, "");
+    EXPECT_EQ(Record().back(), "Release");
+}
+
 }  // namespace

@@ -24,6 +24,21 @@ std::wstring RealExeDir() {
     return GetExeDir();
 }
 
+// Calls into the library under the fault guard. A fault would otherwise end the process
+// with an unhandled exception (on Windows, a crash dialog that an unattended agent waits on);
+// the library's state after it is unknown, so the build stops with result 1.
+template <typename Call>
+bool CallLibrary(const wchar_t* operation, Call call, int32_t* status) {
+    auto invoke = [&] { *status = call(); };
+    uint32_t code = 0;
+    if (RunGuardedCall(invoke, &code)) {
+        return true;
+    }
+    Report(kLevelError, L"%s: the packager library faulted. Err = %d", operation,
+           static_cast<int>(code));
+    return false;
+}
+
 bool SamePatch(const PatchInfo& entry, const GUID& id, uint16_t language) {
     return std::memcmp(&entry.id, &id, sizeof(GUID)) == 0 && entry.languageId == language;
 }
@@ -63,7 +78,9 @@ PackagerWrapper::~PackagerWrapper() {
     packagerDir.clear();
     packageFile.clear();
     if (packager != nullptr) {
-        packager->Release();
+        int32_t ignored = 0;
+        CallLibrary(
+            L"Release", [this] { return static_cast<int32_t>(packager->Release()); }, &ignored);
         packager = nullptr;
     }
 }
@@ -172,7 +189,11 @@ int32_t PackagerWrapper::InitPackager() {
     info.patchId = patchId;
     info.patchCount = 1;
     info.patches = &patchInfo;
-    const int32_t status = packager->Initialize(&info);
+    int32_t status = 0;
+    if (!CallLibrary(
+            L"Initialize", [&] { return packager->Initialize(&info); }, &status)) {
+        return 1;
+    }
     if (status != 0) {
         Report(kLevelError, L"Unable to initialize packager due to error %d",
                static_cast<int>(status));
@@ -190,7 +211,13 @@ int32_t PackagerWrapper::BuildPackage() {
     }
 
     PatchList list{0, nullptr};
-    if (const int32_t status = packager->GetAvailablePatches(&list); status != 0) {
+    int32_t listed = 0;
+    if (!CallLibrary(
+            L"GetAvailablePatches", [&] { return packager->GetAvailablePatches(&list); },
+            &listed)) {
+        return 1;
+    }
+    if (const int32_t status = listed; status != 0) {
         Report(kLevelError, L"Unable to get GetAvailablePatches due to error %d",
                static_cast<int>(status));
         return status;
@@ -244,7 +271,12 @@ int32_t PackagerWrapper::BuildPackage() {
     }
     for (const PatchInfo& entry : patches) {
         VendorFileInfo file{0, nullptr};
-        const int32_t status = packager->GetVendorPatchFile(&entry, &file);
+        int32_t status = 0;
+        if (!CallLibrary(
+                L"GetVendorPatchFile", [&] { return packager->GetVendorPatchFile(&entry, &file); },
+                &status)) {
+            return 1;
+        }
         if (status < 0) {
             Report(kLevelError, L"FAIL... %d", static_cast<int>(status));
             continue;
@@ -286,8 +318,14 @@ int32_t PackagerWrapper::BuildPackage() {
     options.deploymentLog = NullWhenEmpty(deploymentLog);
     options.eventsHandlerDll = NullWhenEmpty(eventsHandlerDll);
 
-    if (const int32_t status = packager->CreatePackage(&request, packageFile.c_str(), &options);
-        status != 0) {
+    int32_t created = 0;
+    if (!CallLibrary(
+            L"CreatePackage",
+            [&] { return packager->CreatePackage(&request, packageFile.c_str(), &options); },
+            &created)) {
+        return 1;
+    }
+    if (const int32_t status = created; status != 0) {
         Report(kLevelError, L"Unable to create package due to error %d", static_cast<int>(status));
         return status;
     }

@@ -214,6 +214,26 @@ TEST_F(Build, EachFailingCallBecomesTheResult) {
     }
 }
 
+TEST_F(Build, AFaultInsideALaterLibraryCallEndsTheBuildNotTheProcess) {
+    for (const char* method :
+         {"Initialize", "GetAvailablePatches", "GetVendorPatchFile", "CreatePackage", "Release"}) {
+        script.faultIn = method;
+        const int32_t result = Run();
+        const auto lines = Lines();
+        const std::wstring fault =
+            Widen(method) + L": the packager library faulted. Err = -1073741819";
+        if (std::string(method) == "Release") {
+            // The build itself succeeded; the fault on release is reported after it.
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(lines.back(), L"1 " + fault);
+        } else {
+            EXPECT_EQ(result, 1) << method;
+            EXPECT_THAT(lines, Contains(L"1 " + fault)) << method;
+            EXPECT_EQ(lines.back(), L"4 BuildPackage finished. Result code = 1 ") << method;
+        }
+    }
+}
+
 TEST_F(Build, AFaultingPatchListCountEndsTheBuildNotTheProcess) {
     script.countOverride = 0x40000000;  // far beyond the two entries the library holds
     EXPECT_EQ(Run(), 1);

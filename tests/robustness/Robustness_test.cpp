@@ -283,6 +283,9 @@ TEST(Robustness, FaultyLibrariesNeverTakeTheToolDown) {
     const std::vector<Case> cases = {
         {"event library faults on every call", base, {L"DP_EVENT_FAULT=1"}, true, 0},
         {"CreatePackager faults", base + "create_fault=1\n", {}, false, 1},
+        {"Initialize faults", base + "fault_in=Initialize\n", {}, false, 1},
+        {"GetVendorPatchFile faults", base + "fault_in=GetVendorPatchFile\n", {}, false, 1},
+        {"CreatePackage faults", base + "fault_in=CreatePackage\n", {}, false, 1},
         {"absurd count", base + "count=2147483647\n", {}, false, 1},
         {"count without array", base + "null_array=1\n", {}, false, 1},
         {"null vendor file",

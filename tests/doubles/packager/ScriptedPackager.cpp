@@ -26,6 +26,13 @@ std::string Reserved(const uint32_t* values, size_t count) {
     return text;
 }
 
+void FaultIf(const PackagerScript& script, const char* method) {
+    if (script.faultIn == method) {
+        volatile uintptr_t nowhere = 0;
+        *reinterpret_cast<volatile int*>(nowhere) = 1;
+    }
+}
+
 }  // namespace
 
 std::string GuidText(const GUID& guid) {
@@ -43,8 +50,8 @@ std::string Utf8(const wchar_t* text) {
 }
 
 // Keys: create_status, create_fault, create_null, init_status, patches_status,
-// package_status, vendor_status=<index>:<status>, patch=<guid>,<language>,<vendor file or
-// :null>, null_array, count, write_package, watch=<path>.
+// package_status, fault_in=<method>, vendor_status=<index>:<status>,
+// patch=<guid>,<language>,<vendor file or :null>, null_array, count, write_package, watch=<path>.
 PackagerScript PackagerScript::Parse(const std::string& text) {
     PackagerScript script;
     std::istringstream lines(text);
@@ -94,6 +101,8 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             script.countOverride = number;
         } else if (key == "write_package") {
             script.writePackage = number != 0;
+        } else if (key == "fault_in") {
+            script.faultIn = value;
         } else if (key == "watch") {
             script.watchedFiles.push_back(WideFromUtf8(value));
         }
@@ -133,6 +142,7 @@ ULONG ScriptedPackager::AddRef() {
 }
 
 ULONG ScriptedPackager::Release() {
+    FaultIf(script, "Release");
     record("Release");
     const LONG left = InterlockedDecrement(&references);
     if (left == 0) {
@@ -142,6 +152,7 @@ ULONG ScriptedPackager::Release() {
 }
 
 int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
+    FaultIf(script, "Initialize");
     record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
            " packagerLog=" + Utf8(info->packagerLog) + " catalogFile=" + Utf8(info->catalogFile) +
            " reserved1=" + Reserved(info->reserved1, 2) + " patchId=" + GuidText(info->patchId) +
@@ -159,6 +170,7 @@ int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
 }
 
 int32_t ScriptedPackager::GetAvailablePatches(PatchList* list) {
+    FaultIf(script, "GetAvailablePatches");
     record("GetAvailablePatches count=" + std::to_string(list->count) +
            (list->patches == nullptr ? " patches=null" : " patches=set"));
     listed.clear();
@@ -189,6 +201,7 @@ int32_t ScriptedPackager::Reserved9() {
 }
 
 int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
+    FaultIf(script, "GetVendorPatchFile");
     record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
     if (indexOf.empty()) {
         for (uint32_t i = 0; i < script.patches.size(); ++i) {
@@ -218,6 +231,7 @@ int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileI
 
 int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wchar_t* packageFile,
                                         const DeploymentOptions* options) {
+    FaultIf(script, "CreatePackage");
     record("CreatePackage source=" + Utf8(request->source) + " reserved1=" +
            std::to_string(request->reserved1) + " count=" + std::to_string(request->count) +
            " reserved2=" + Reserved(request->reserved2, 2));

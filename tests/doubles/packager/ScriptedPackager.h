@@ -31,6 +31,7 @@ struct PackagerScript {
     int64_t countOverride = -1;              // the count reported, whatever the array holds
     bool writePackage = true;                // CreatePackage writes a file at the package path
     std::vector<std::wstring> watchedFiles;  // existence recorded at Initialize
+    std::string faultIn;                     // a method that raises an access violation when called
 
     // Reads "key=value" lines (UTF-8); see the recording library's source for the keys.
     static PackagerScript Parse(const std::string& text);

@@ -217,10 +217,10 @@ int32_t PackagerWrapper::BuildPackage() {
             &listed)) {
         return 1;
     }
-    if (const int32_t status = listed; status != 0) {
+    if (listed != 0) {
         Report(kLevelError, L"Unable to get GetAvailablePatches due to error %d",
-               static_cast<int>(status));
-        return status;
+               static_cast<int>(listed));
+        return listed;
     }
     if (list.count == 0) {
         Report(kLevelError, L"%s", L"Number of Available Patches is 0");
@@ -325,9 +325,9 @@ int32_t PackagerWrapper::BuildPackage() {
             &created)) {
         return 1;
     }
-    if (const int32_t status = created; status != 0) {
-        Report(kLevelError, L"Unable to create package due to error %d", static_cast<int>(status));
-        return status;
+    if (created != 0) {
+        Report(kLevelError, L"Unable to create package due to error %d", static_cast<int>(created));
+        return created;
     }
     if (!PathExists(packageFile.c_str())) {
         // The library claimed success, but the caller must never be told that a package

@@ -312,17 +312,23 @@ HRESULT WINAPI FailingRemoveFileSpec(PWSTR, size_t) {
     return E_INVALIDARG;
 }
 
+// Runs `check` on the process instance (with the platform's path entries) and on an
+// instance without them (the shell fallbacks).
+template <typename Check>
+void ForBoundAndFallback(Check check) {
+    check(*Util::Instance());
+    Util fallback(PathBindings{});
+    check(fallback);
+}
+
 TEST(CanonicalizeFileSpec, SlashAndDoubledBackslashPasses) {
     LogCapture capture;
-    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
-        EXPECT_EQ(util->CanonicalizeFileSpec(L"C:/a/b/../c"), L"C:\\a\\c");
-        EXPECT_EQ(util->CanonicalizeFileSpec(L"C:\\a\\\\b"), L"C:\\a\\b");
-        EXPECT_EQ(util->CanonicalizeFileSpec(L"\\\\server\\share\\x"), L"\\\\server\\share\\x");
-        EXPECT_EQ(util->CanonicalizeFileSpec(L"logs\\\\p.log"), L"logs\\p.log");
-        if (util != Util::Instance()) {
-            delete util;
-        }
-    }
+    ForBoundAndFallback([&](Util& util) {
+        EXPECT_EQ(util.CanonicalizeFileSpec(L"C:/a/b/../c"), L"C:\\a\\c");
+        EXPECT_EQ(util.CanonicalizeFileSpec(L"C:\\a\\\\b"), L"C:\\a\\b");
+        EXPECT_EQ(util.CanonicalizeFileSpec(L"\\\\server\\share\\x"), L"\\\\server\\share\\x");
+        EXPECT_EQ(util.CanonicalizeFileSpec(L"logs\\\\p.log"), L"logs\\p.log");
+    });
 }
 
 TEST(CanonicalizeFileSpec, NullPathIsReported) {
@@ -426,17 +432,12 @@ TEST(RemoveFileSpec, UsesThePlatformEntryWhenBound) {
     EXPECT_EQ(RemovedSpec(*util, L"C:\\file.txt", 20), L"C:\\");
 }
 
-DWORD WINAPI FailModuleFileNameWith87Replaced(HMODULE, LPWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-}
-
 TEST(GetExeDir, IsTheExecutablesFolderAndEmptyWith87WhenUnknown) {
     LogCapture capture;
     EXPECT_EQ(GetExeDir(), BinDir());
     capture.Clear();
     SetLastError(0);
-    EXPECT_EQ(Util::Instance()->GetExeDir(&FailModuleFileNameWith87Replaced), L"");
+    EXPECT_EQ(Util::Instance()->GetExeDir(&FailModuleFileName), L"");
     EXPECT_EQ(GetLastError(), 87u);
     EXPECT_EQ(capture.Messages(),
               (std::vector<std::wstring>{L"GetExePath failed. Err = 5",
@@ -448,18 +449,15 @@ TEST(ResolvePathName, WidensOnlyDotAndBackslashNames) {
     TempDir dir;
     const std::wstring before = GetCurrentDirectoryPath();
     ASSERT_TRUE(SetCurrentDirectoryW(dir.Path().c_str()));
-    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
-        EXPECT_EQ(util->ResolvePathName(L".\\x"), dir.Path() + L"\\x");
-        EXPECT_EQ(util->ResolvePathName(L"x\\y"), L"x\\y");
-        EXPECT_EQ(util->ResolvePathName(L"deploy-package.zip"), L"deploy-package.zip");
-        EXPECT_EQ(util->ResolvePathName(L"\\x"), dir.Path().substr(0, 2) + L"\\x");
-        EXPECT_EQ(util->ResolvePathName(L"C:\\a\\..\\b"), L"C:\\b");
-        EXPECT_EQ(util->ResolvePathName(L"..\\up"),
+    ForBoundAndFallback([&](Util& util) {
+        EXPECT_EQ(util.ResolvePathName(L".\\x"), dir.Path() + L"\\x");
+        EXPECT_EQ(util.ResolvePathName(L"x\\y"), L"x\\y");
+        EXPECT_EQ(util.ResolvePathName(L"deploy-package.zip"), L"deploy-package.zip");
+        EXPECT_EQ(util.ResolvePathName(L"\\x"), dir.Path().substr(0, 2) + L"\\x");
+        EXPECT_EQ(util.ResolvePathName(L"C:\\a\\..\\b"), L"C:\\b");
+        EXPECT_EQ(util.ResolvePathName(L"..\\up"),
                   dir.Path().substr(0, dir.Path().find_last_of(L'\\')) + L"\\up");
-        if (util != Util::Instance()) {
-            delete util;
-        }
-    }
+    });
     SetCurrentDirectoryW(before.c_str());
     SetLastError(0);
     EXPECT_EQ(ResolvePathName(L""), L"");
@@ -469,24 +467,21 @@ TEST(ResolvePathName, WidensOnlyDotAndBackslashNames) {
 TEST(IsValidPathForFile, TestsTheFolderOfFullPathsOnly) {
     LogCapture capture;
     TempDir dir;
-    for (Util* util : {Util::Instance(), new Util(PathBindings{})}) {
+    ForBoundAndFallback([&](Util& util) {
         capture.Clear();
         SetLastError(5);
-        EXPECT_TRUE(util->IsValidPathForFile(L"logs\\p.log"));
+        EXPECT_TRUE(util.IsValidPathForFile(L"logs\\p.log"));
         EXPECT_EQ(GetLastError(), 0u);
-        EXPECT_TRUE(util->IsValidPathForFile((dir / L"p.log").c_str()));
-        EXPECT_TRUE(util->IsValidPathForFile(L"C:\\p.log"));
+        EXPECT_TRUE(util.IsValidPathForFile((dir / L"p.log").c_str()));
+        EXPECT_TRUE(util.IsValidPathForFile(L"C:\\p.log"));
         const std::wstring missing = dir / L"missing\\p.log";
-        EXPECT_FALSE(util->IsValidPathForFile(missing.c_str()));
+        EXPECT_FALSE(util.IsValidPathForFile(missing.c_str()));
         EXPECT_EQ(capture.Messages(),
                   std::vector<std::wstring>{L"invalid path for file = " + missing});
         SetLastError(0);
-        EXPECT_TRUE(util->IsValidPathForFile(nullptr));
+        EXPECT_TRUE(util.IsValidPathForFile(nullptr));
         EXPECT_EQ(GetLastError(), 87u);
-        if (util != Util::Instance()) {
-            delete util;
-        }
-    }
+    });
 }
 
 TEST(IsValidPathForFile, ChecksPathsLongerThan4096CharactersWhole) {

@@ -3,8 +3,9 @@
 install(TARGETS DeploymentPackager RUNTIME DESTINATION . COMPONENT tool)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT tool)
 
-install(FILES $<TARGET_FILE:KQPackager> $<TARGET_FILE:ZelNSEvent> ${CMAKE_SOURCE_DIR}/LICENSE
-        DESTINATION . COMPONENT reference)
+# As targets, so that CPACK_STRIP_FILES strips the libraries as it strips the executable.
+install(TARGETS KQPackager ZelNSEvent RUNTIME DESTINATION . COMPONENT reference)
+install(FILES ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT reference)
 install(FILES ${CMAKE_SOURCE_DIR}/reference/packager/README.md DESTINATION . COMPONENT reference
         RENAME README-KQPackager.md)
 install(FILES ${CMAKE_SOURCE_DIR}/reference/events/README.md DESTINATION . COMPONENT reference

@@ -30,6 +30,8 @@ ProbeRun RunProbe(const std::wstring& scenario, const wchar_t* eventLibrary = nu
             installed = std::make_unique<InstalledEventLibrary>(
                 BinPath(std::wstring(L"doubles\\") + eventLibrary + L"\\ZelNSEvent.dll"));
             EXPECT_TRUE(installed->Installed());
+        } else {
+            EXPECT_TRUE(InstalledEventLibrary::EnsureAbsent());
         }
         RunOptions options;
         options.workingDirectory = dir.Path();

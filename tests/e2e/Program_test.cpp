@@ -25,6 +25,7 @@ const std::string kCannotLoadEvents =
 
 class Program : public ::testing::Test, protected ProgramSandbox {
   protected:
+    void SetUp() override { ASSERT_TRUE(noEventLibrary); }
     void InstallPackager(const wchar_t* variant, const std::wstring& folder) {
         ASSERT_TRUE(ProgramSandbox::InstallPackager(std::wstring(L"doubles\\") + variant, folder));
     }

@@ -6,6 +6,8 @@ const std::wstring ProgramSandbox::kGuid = L"ca25dbe4-81d5-4467-8d0b-d4f05b31a94
 const std::string ProgramSandbox::kGuidUpper = "CA25DBE4-81D5-4467-8D0B-D4F05B31A942";
 
 ProgramSandbox::ProgramSandbox() {
+    // Runs start without an event library; the tests that want one install it.
+    noEventLibrary = InstalledEventLibrary::EnsureAbsent();
     bin = dir / L"bin";
     catalog = dir / L"catalog";
     output = dir / L"out";

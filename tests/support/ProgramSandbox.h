@@ -36,4 +36,5 @@ class ProgramSandbox {
     TempDir dir;
     std::wstring bin, catalog, output, work, exe;
     std::string script;  // the packager double's script for the next run
+    bool noEventLibrary = false;  // none was installed when the sandbox was made
 };

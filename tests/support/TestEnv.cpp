@@ -119,7 +119,12 @@ InstalledEventLibrary::InstalledEventLibrary(const std::wstring& sourceDll) {
 }
 
 InstalledEventLibrary::~InstalledEventLibrary() {
+    EnsureAbsent();
+}
+
+bool InstalledEventLibrary::EnsureAbsent() {
     const std::wstring target = TargetPath();
     DeleteFileW(target.c_str());
     RemoveDirectoryW(target.substr(0, target.find_last_of(L'\\')).c_str());
+    return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES;
 }

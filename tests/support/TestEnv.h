@@ -42,6 +42,9 @@ class InstalledEventLibrary {
     InstalledEventLibrary& operator=(const InstalledEventLibrary&) = delete;
     bool Installed() const { return installed; }
     static std::wstring TargetPath();
+    // Removes an event library left in <Common Files>\Quorvel (by an interrupted test, say):
+    // tests that expect none make sure of it. True when none is there afterwards.
+    static bool EnsureAbsent();
 
   private:
     bool installed = false;

@@ -1,11 +1,13 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include "LibrarySearch.h"
 #include "Logger.h"
 #include "RunCommandLine.h"
 #include "WinResources.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    KeepCurrentFolderOutOfLibrarySearch();
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (argv == nullptr) {

@@ -134,8 +134,11 @@ void LoggerHelper::Init(const LoggerPlatform& platform) {
     reportEventEx2 = nullptr;
     processName = GetNameFromPath(GetExePath(false, platform.moduleFileName).c_str(), false, false);
 
+    // Steps (a) to (d) run in one guarded block: a fault in the platform's folder lookup or
+    // in the event library's DllMain (where the loader leaves it unhandled) must not take the
+    // logger's creation with it. The lock is left normally and the binding is never retried.
     wchar_t* folder = nullptr;
-    try {
+    auto bind = [&] {
         const HRESULT result = platform.commonFilesFolder(&folder);
         if (FAILED(result)) {
             SelfReport(L"LoggerHelper::Init GetFolderPath failed with code = %d",
@@ -155,7 +158,9 @@ void LoggerHelper::Init(const LoggerPlatform& platform) {
                            static_cast<int>(code));
             }
         }
-    } catch (...) {
+    };
+    uint32_t fault = 0;
+    if (!RunGuardedCall(bind, &fault)) {
         SelfReport(L"%s", L"LoggerHelper::Init failed");
     }
     UniqueCoTaskMemory folderText(folder);

@@ -1,6 +1,7 @@
 #include "PackagerWrapper.h"
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 #include "Guard.h"
@@ -227,8 +228,8 @@ int32_t PackagerWrapper::BuildPackage() {
         return 1;
     }
     if (list.patches == nullptr) {
-        Report(kLevelError, L"GetAvailablePatches listed %d patches without an array",
-               static_cast<int>(list.count));
+        Report(kLevelError, L"GetAvailablePatches listed %u patches without an array",
+               list.count);
         return 1;
     }
 
@@ -236,20 +237,20 @@ int32_t PackagerWrapper::BuildPackage() {
     // process: the array is checked before it is read, and read under the guard.
     std::vector<PatchInfo> patches;
     if (!IsReadableMemory(list.patches, uint64_t{list.count} * sizeof(PatchInfo))) {
-        Report(kLevelError, L"GetAvailablePatches listed %d patches that cannot be read. Err = %d",
-               static_cast<int>(list.count), static_cast<int>(ERROR_NOACCESS));
+        Report(kLevelError, L"GetAvailablePatches listed %u patches that cannot be read. Err = %d",
+               list.count, static_cast<int>(ERROR_NOACCESS));
         return 1;
     }
+    patches.resize(list.count);
     auto copy = [&] {
-        patches.resize(list.count);
         for (uint32_t i = 0; i < list.count; ++i) {
             patches[i] = PatchInfo{list.patches[i].id, list.patches[i].languageId, 0};
         }
     };
     uint32_t fault = 0;
     if (!RunGuardedCall(copy, &fault)) {
-        Report(kLevelError, L"GetAvailablePatches listed %d patches that cannot be read. Err = %d",
-               static_cast<int>(list.count), static_cast<int>(fault));
+        Report(kLevelError, L"GetAvailablePatches listed %u patches that cannot be read. Err = %d",
+               list.count, static_cast<int>(fault));
         return 1;
     }
 
@@ -281,11 +282,23 @@ int32_t PackagerWrapper::BuildPackage() {
             Report(kLevelError, L"FAIL... %d", static_cast<int>(status));
             continue;
         }
+        // The name belongs to the library and may point anywhere: it is read under the guard.
+        std::wstring name;
+        auto readName = [&] {
+            if (file.fileName != nullptr) {
+                const size_t length = std::wcslen(file.fileName);
+                name.assign(file.fileName, length);
+            }
+        };
+        if (!RunGuardedCall(readName, &fault)) {
+            Report(kLevelError, L"GetVendorPatchFile named a file that cannot be read. Err = %d",
+                   static_cast<int>(fault));
+            continue;
+        }
         // A library that names no file has not named one that exists: the folder itself
         // must not pass for it.
-        const bool named = file.fileName != nullptr && file.fileName[0] != L'\0';
-        const std::wstring path = folder + (named ? file.fileName : L"");
-        if (named && PathExists(path.c_str())) {
+        const std::wstring path = folder + name;
+        if (!name.empty() && PathExists(path.c_str())) {
             Report(kLevelInfo, L"Vendor patch file: %s", path.c_str());
         } else {
             Report(kLevelWarning, L"The vendor patch file '%s' does not exist.", path.c_str());

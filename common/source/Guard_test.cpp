@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ForeignFrames.h"
+
 #include <windows.h>
 
 #include <stdexcept>
@@ -32,6 +34,40 @@ TEST(RunGuarded, CatchesProcessorFaultsWithTheirCodes) {
     auto raised = [] { RaiseException(0xC06D007E, 0, 0, nullptr); };
     EXPECT_FALSE(RunGuardedCall(raised, &code));
     EXPECT_EQ(code, 0xC06D007Eu);
+}
+
+TEST(RunGuarded, LeavesWhatTheCodeInsideHandlesToThatCode) {
+    BOOL probed = FALSE;
+    int repaired = 0;
+    auto call = [&] {
+        // The platform's probe catches its own access violation; the repairing frame's
+        // handler fixes the read and resumes.
+        probed = IsBadReadPtr(reinterpret_cast<const void*>(16), 4);
+        repaired = ReadRepairingFaults(nullptr);
+    };
+    uint32_t code = 0;
+    EXPECT_TRUE(RunGuardedCall(call, &code));
+    EXPECT_TRUE(probed);
+    EXPECT_EQ(repaired, kRepairedRead);
+}
+
+TEST(RunGuarded, UnwindsTheFramesInsideAndLeavesTheExceptionChainWhole) {
+    void* const head = ExceptionChainHead();
+    const int unwindsBefore = DecliningHandlerUnwinds();
+    auto fault = [] { CallUnderDecliningHandler([] { WriteTo(0); }); };
+    uint32_t code = 0;
+    EXPECT_FALSE(RunGuardedCall(fault, &code));
+    EXPECT_EQ(code, 0xC0000005u);
+    // The declining frame was told it is being unwound, and (x86) taken off the chain.
+    EXPECT_EQ(DecliningHandlerUnwinds(), unwindsBefore + 1);
+    EXPECT_EQ(ExceptionChainHead(), head);
+    EXPECT_TRUE(ExceptionChainIsWhole());
+
+    auto thrower = [] { CallUnderDecliningHandler([] { throw std::runtime_error("x"); }); };
+    EXPECT_FALSE(RunGuardedCall(thrower, &code));
+    EXPECT_EQ(code, kCppExceptionCode);
+    EXPECT_EQ(ExceptionChainHead(), head);
+    EXPECT_TRUE(ExceptionChainIsWhole());
 }
 
 TEST(RunGuarded, CatchesThrownExceptions) {

@@ -1,6 +1,7 @@
 #include "Catalog.h"
 
 #include <cctype>
+#include <cwctype>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -19,7 +20,61 @@ std::wstring FromUtf8(const std::string& text) {
     return out;
 }
 
+bool IsDosDeviceName(const std::wstring& step) {
+    // CON, NUL, COM1 and the like name devices in every folder, with any extension.
+    std::wstring base = step.substr(0, step.find(L'.'));
+    while (!base.empty() && base.back() == L' ') {
+        base.pop_back();
+    }
+    for (wchar_t& c : base) {
+        c = static_cast<wchar_t>(std::towupper(c));
+    }
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
+                                              L"CONOUT$"};
+    for (const wchar_t* device : kDevices) {
+        if (base == device) {
+            return true;
+        }
+    }
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
 }  // namespace
+
+bool StaysInCurrentFolder(const std::wstring& name) {
+    // Rooted ("\x", "\\server\share", "\\?\..."), drive ("C:x") and stream ("x:s") names all
+    // carry a separator first or a colon.
+    if (name.empty() || name[0] == L'\\' || name[0] == L'/' ||
+        name.find(L':') != std::wstring::npos) {
+        return false;
+    }
+    int depth = 0;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of(L"\\/", start);
+        if (end == std::wstring::npos) {
+            end = name.size();
+        }
+        const std::wstring step = name.substr(start, end - start);
+        start = end + 1;
+        if (step.empty() || step == L".") {
+            continue;
+        }
+        if (step == L"..") {
+            if (--depth < 0) {
+                return false;
+            }
+            continue;
+        }
+        // Windows drops trailing dots and blanks from a step, so "... " could climb as well.
+        if (step.find_first_not_of(L". ") == std::wstring::npos || IsDosDeviceName(step)) {
+            return false;
+        }
+        ++depth;
+    }
+    return true;
+}
 
 bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
                       std::string* detail) {
@@ -58,6 +113,13 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
         patch.vendorFile = FromUtf8(vendor);
         if (vendor.empty() || patch.vendorFile.empty()) {
             *detail = "line " + std::to_string(number) + ": no vendor file name";
+            return false;
+        }
+        // The library may run under a system account: a catalog must not be able to have it
+        // copy any readable file into a package.
+        if (!StaysInCurrentFolder(patch.vendorFile)) {
+            *detail = "line " + std::to_string(number) + ": the vendor file name " + vendor +
+                      " leaves the current folder";
             return false;
         }
         patch.title = c3 == std::string::npos ? "" : line.substr(c3 + 1);

@@ -27,6 +27,12 @@ enum class CatalogStatus { Ok, NotFound, Corrupt, TooLarge };
 CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* patches,
                           std::string* detail);
 
-// Parses the CSV text of a catalog; false with `detail` on the first malformed line.
+// True when `name`, taken relative to the current folder, names something inside it: not
+// rooted, no drive or stream (no colon), no ".." step that climbs above the folder, no step
+// of only dots and blanks besides ".", and no DOS device name (CON, NUL, COM1, ...).
+bool StaysInCurrentFolder(const std::wstring& name);
+
+// Parses the CSV text of a catalog; false with `detail` on the first malformed line,
+// a vendor file name that leaves the current folder included.
 bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
                       std::string* detail);

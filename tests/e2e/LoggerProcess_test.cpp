@@ -11,8 +11,11 @@
 
 namespace {
 
+using ::testing::AnyOf;
 using ::testing::ElementsAre;
+using ::testing::Eq;
 using ::testing::IsEmpty;
+using ::testing::StartsWith;
 
 struct ProbeRun {
     RunResult result;
@@ -75,6 +78,29 @@ TEST(LoggerProcess, WithTheEventLibraryReportsGoToItAndNotToTheDebugger) {
     EXPECT_THAT(run.events, ElementsAre("4\tlogger_probe.exe\tProbe\tfirst one",
                                         "1\tlogger_probe.exe\t\tsecond 2",
                                         "16\tlogger_probe.exe\tProbe\tthird"));
+}
+
+TEST(LoggerProcess, AnEventLibraryFaultingInDllMainLosesNoReport) {
+    ProbeRun run = RunProbe(L"lines", L"events-recording", {L"DP_EVENT_DLLMAIN_FAULT=1"});
+    EXPECT_EQ(run.result.exitCode, 0u);
+    // Where the loader handles the fault itself the load fails; otherwise the logger's own
+    // guard takes it. Either way one self report, then every line, none through the library.
+    ASSERT_EQ(run.result.outputLines.size(), 4u);
+    EXPECT_THAT(run.result.outputLines[0],
+                AnyOf(StartsWith("LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, "
+                                 "error = "),
+                      Eq("LoggerHelper: LoggerHelper::Init failed")));
+    const std::vector<std::string> lines = {"logger_probe.exe:Probe:first one",
+                                            "logger_probe.exe::second 2",
+                                            "logger_probe.exe:Probe:third"};
+    EXPECT_EQ(std::vector<std::string>(run.result.outputLines.begin() + 1,
+                                       run.result.outputLines.end()),
+              lines);
+    ASSERT_EQ(run.result.debugStrings.size(), 4u);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_EQ(run.result.debugStrings[i + 1], lines[i] + "\n");
+    }
+    EXPECT_THAT(run.events, IsEmpty());
 }
 
 TEST(LoggerProcess, ALibraryLackingTheExportIsIgnoredSilently) {

@@ -251,6 +251,53 @@ TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
                          "\\KQPackager.dll " + U(bin) + "\\KQPackager.dll"));
 }
 
+TEST_F(Program, FaultsTheLibraryHandlesItselfStayWithIt) {
+    const std::string base = script;
+    script = base + "fault_in=Initialize\nfault_kind=probe\n";
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(Record(), Contains("Initialize probe=bad"));
+
+    script = base + "fault_in=CreatePackage\nfault_kind=repaired\n";
+    run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(Record(), Contains("CreatePackage repaired=1"));
+    EXPECT_THAT(run.outputLines, Not(Contains(HasSubstr("faulted"))));
+}
+
+TEST_F(Program, AFaultTheLibraryLeavesUnhandledIsUnwoundAndTheChainStaysWhole) {
+    script += "fault_in=Initialize\nfault_kind=declined\n";
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:Initialize: the "
+                         "packager library faulted. Err = -1073741819"));
+    // Release, the library's next call, finds its handler unwound and (x86) the exception
+    // chain free of the abandoned frames.
+    EXPECT_THAT(Record(), Contains("Release chain=whole unwound=1"));
+}
+
+TEST_F(Program, ALibraryInTheCurrentFolderIsNeverBound) {
+    DeleteFileW((bin + L"\\KQPackager.dll").c_str());
+    InstallPackager(L"packager-recording", work);
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
+                         "load KQPackager.dll; Err = -1066598274"));
+    EXPECT_TRUE(Record().empty());
+}
+
+TEST_F(Program, AnUnreadableVendorFileNameIsReportedAndTheBuildGoesOn) {
+    script += "patch=" + kGuidUpper + ",0x407,:unreadable\n";
+    RunResult run = RunWith({});
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:GetVendorPatchFile "
+                         "named a file that cannot be read. Err = -1073741819"));
+    EXPECT_THAT(Record(), Contains(HasSubstr("CreatePackage item " + kGuidUpper + "/1031")));
+}
+
 TEST_F(Program, WShowsAConsoleBeforeValidationAndTheRunGoesOn) {
     // The console is opened before the checker runs, so even a refusal goes to it and not
     // to the caller's redirected output.

@@ -2,7 +2,8 @@
 // DP_EVENT_RECORD environment variable, one line per call:
 //   level <TAB> processName <TAB> component <TAB> message
 // with "\n" and "\t" in the fields written as the two characters \ n and \ t.
-// With DP_EVENT_FAULT set, every call raises an access violation instead.
+// With DP_EVENT_FAULT set, every call raises an access violation instead; with
+// DP_EVENT_DLLMAIN_FAULT set, loading the library does (in DllMain).
 // Built without CEReportEventEx (DP_NO_REPORT_EXPORT) it stands for a library that lacks it.
 #include <windows.h>
 
@@ -47,6 +48,14 @@ void Record(const std::string& line) {
 }  // namespace
 
 extern "C" {
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH &&
+        GetEnvironmentVariableW(L"DP_EVENT_DLLMAIN_FAULT", nullptr, 0) != 0) {
+        *static_cast<volatile int*>(nullptr) = 1;
+    }
+    return TRUE;
+}
 
 #ifndef DP_NO_REPORT_EXPORT
 __declspec(dllexport) int __stdcall CEReportEventEx(int level, const wchar_t* processName,

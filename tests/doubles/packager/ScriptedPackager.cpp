@@ -1,5 +1,6 @@
 #include "ScriptedPackager.h"
 
+#include "ForeignFrames.h"
 #include "GuidText.h"
 
 #include <windows.h>
@@ -26,10 +27,26 @@ std::string Reserved(const uint32_t* values, size_t count) {
     return text;
 }
 
-void FaultIf(const PackagerScript& script, const char* method) {
-    if (script.faultIn == method) {
-        volatile uintptr_t nowhere = 0;
-        *reinterpret_cast<volatile int*>(nowhere) = 1;
+void WriteToNowhere() {
+    volatile uintptr_t nowhere = 0;
+    *reinterpret_cast<volatile int*>(nowhere) = 1;
+}
+
+void FaultIf(const PackagerScript& script, const char* method,
+             const std::function<void(const std::string&)>& record) {
+    if (script.faultIn != method) {
+        return;
+    }
+    if (script.faultKind == "probe") {
+        const BOOL bad = IsBadReadPtr(reinterpret_cast<const void*>(uintptr_t{16}), 4);
+        record(std::string(method) + " probe=" + (bad ? "bad" : "readable"));
+    } else if (script.faultKind == "repaired") {
+        const bool repaired = ReadRepairingFaults(nullptr) == kRepairedRead;
+        record(std::string(method) + " repaired=" + (repaired ? "1" : "0"));
+    } else if (script.faultKind == "declined") {
+        CallUnderDecliningHandler(&WriteToNowhere);
+    } else {
+        WriteToNowhere();
     }
 }
 
@@ -50,8 +67,9 @@ std::string Utf8(const wchar_t* text) {
 }
 
 // Keys: create_status, create_fault, create_null, init_status, patches_status,
-// package_status, fault_in=<method>, vendor_status=<index>:<status>,
-// patch=<guid>,<language>,<vendor file or :null>, null_array, count, write_package, watch=<path>.
+// package_status, fault_in=<method>, fault_kind=<kind>, vendor_status=<index>:<status>,
+// patch=<guid>,<language>,<vendor file, :null or :unreadable>, null_array, count,
+// write_package, watch=<path>.
 PackagerScript PackagerScript::Parse(const std::string& text) {
     PackagerScript script;
     std::istringstream lines(text);
@@ -93,7 +111,10 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
                 std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
             const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);
             patch.nullVendorFile = vendor == ":null";
-            patch.vendorFile = patch.nullVendorFile ? L"" : WideFromUtf8(vendor);
+            patch.unreadableVendorFile = vendor == ":unreadable";
+            patch.vendorFile = patch.nullVendorFile || patch.unreadableVendorFile
+                                   ? L""
+                                   : WideFromUtf8(vendor);
             script.patches.push_back(patch);
         } else if (key == "null_array") {
             script.nullPatchArray = number != 0;
@@ -103,6 +124,8 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             script.writePackage = number != 0;
         } else if (key == "fault_in") {
             script.faultIn = value;
+        } else if (key == "fault_kind") {
+            script.faultKind = value;
         } else if (key == "watch") {
             script.watchedFiles.push_back(WideFromUtf8(value));
         }
@@ -142,8 +165,12 @@ ULONG ScriptedPackager::AddRef() {
 }
 
 ULONG ScriptedPackager::Release() {
-    FaultIf(script, "Release");
+    FaultIf(script, "Release", record);
     record("Release");
+    if (script.faultKind == "declined") {
+        record(std::string("Release chain=") + (ExceptionChainIsWhole() ? "whole" : "broken") +
+               " unwound=" + std::to_string(DecliningHandlerUnwinds()));
+    }
     const LONG left = InterlockedDecrement(&references);
     if (left == 0) {
         delete this;
@@ -152,7 +179,7 @@ ULONG ScriptedPackager::Release() {
 }
 
 int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
-    FaultIf(script, "Initialize");
+    FaultIf(script, "Initialize", record);
     record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
            " packagerLog=" + Utf8(info->packagerLog) + " catalogFile=" + Utf8(info->catalogFile) +
            " reserved1=" + Reserved(info->reserved1, 2) + " patchId=" + GuidText(info->patchId) +
@@ -170,7 +197,7 @@ int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
 }
 
 int32_t ScriptedPackager::GetAvailablePatches(PatchList* list) {
-    FaultIf(script, "GetAvailablePatches");
+    FaultIf(script, "GetAvailablePatches", record);
     record("GetAvailablePatches count=" + std::to_string(list->count) +
            (list->patches == nullptr ? " patches=null" : " patches=set"));
     listed.clear();
@@ -201,7 +228,7 @@ int32_t ScriptedPackager::Reserved9() {
 }
 
 int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
-    FaultIf(script, "GetVendorPatchFile");
+    FaultIf(script, "GetVendorPatchFile", record);
     record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
     if (indexOf.empty()) {
         for (uint32_t i = 0; i < script.patches.size(); ++i) {
@@ -223,15 +250,18 @@ int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileI
             status = given;
         }
     }
-    file->fileName = index < script.patches.size() && !script.patches[index].nullVendorFile
-                         ? script.patches[index].vendorFile.c_str()
-                         : nullptr;
+    file->fileName = nullptr;
+    if (index < script.patches.size() && !script.patches[index].nullVendorFile) {
+        file->fileName = script.patches[index].unreadableVendorFile
+                             ? reinterpret_cast<const wchar_t*>(uintptr_t{16})
+                             : script.patches[index].vendorFile.c_str();
+    }
     return status;
 }
 
 int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wchar_t* packageFile,
                                         const DeploymentOptions* options) {
-    FaultIf(script, "CreatePackage");
+    FaultIf(script, "CreatePackage", record);
     record("CreatePackage source=" + Utf8(request->source) + " reserved1=" +
            std::to_string(request->reserved1) + " count=" + std::to_string(request->count) +
            " reserved2=" + Reserved(request->reserved2, 2));

@@ -25,6 +25,7 @@ struct PackagerScript {
         uint16_t languageId;
         std::wstring vendorFile;
         bool nullVendorFile = false;
+        bool unreadableVendorFile = false;  // a non-null pointer to nothing readable
     };
     std::vector<Patch> patches;
     bool nullPatchArray = false;
@@ -32,6 +33,11 @@ struct PackagerScript {
     bool writePackage = true;                // CreatePackage writes a file at the package path
     std::vector<std::wstring> watchedFiles;  // existence recorded at Initialize
     std::string faultIn;                     // a method that raises an access violation when called
+    // How that method meets the fault: "unhandled" (it leaves it to the caller), "probe" (the
+    // platform catches it inside IsBadReadPtr), "repaired" (its own frame handler repairs it)
+    // or "declined" (its own frame handler declines it; Release then records whether the
+    // exception chain is whole and how often the handler was unwound).
+    std::string faultKind = "unhandled";
 
     // Reads "key=value" lines (UTF-8); see the recording library's source for the keys.
     static PackagerScript Parse(const std::string& text);

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <string>
 
+#include "DebugOutput.h"
 #include "Logger.h"
 
 namespace {
@@ -27,7 +28,7 @@ int main(int argc, char** argv) {
     // OutputDebugStringW, which every report without an event library pays.
     const bool quietDebugger = argc > 2 && std::string(argv[2]) == "--no-debugger-output";
     if (quietDebugger) {
-        LoggerHelper::SetDebugOutputForTesting([](const wchar_t*) {}, [](const char*) {});
+        SetDebugOutputForTesting([](const wchar_t*) {}, [](const char*) {});
     }
     const int rounds = 3;
     const std::wstring process = L"logger_bench.exe";

@@ -8,15 +8,17 @@
 #include <vector>
 
 #include "PackagerInterface.h"
+#include "WinResources.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     HMODULE library = LoadLibraryW(L"KQPackager.dll");
-    auto create = reinterpret_cast<CreatePackagerFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "CreatePackager")));
-    IPackager* packager = nullptr;
-    if (create == nullptr || create(&IID_IPackager, &packager) < 0 || packager == nullptr) {
+    auto create = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
+    IPackager* created = nullptr;
+    if (create == nullptr || create(&IID_IPackager, &created) < 0 || created == nullptr) {
         return 2;
     }
+    const UniqueComReference<IPackager> owned(created);
+    IPackager* packager = owned.Get();
     PatchInfo wanted{};
     PackagerInitInfo info{};
     info.catalogFile = L"catalog\\windowspatchdata.zip";
@@ -40,7 +42,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     PackageRequest request{L"local", 0, list.count, items.data(), {0, 0}};
     DeploymentOptions options{};
     options.flags = kRemoveTempFilesFlags;
-    const int32_t status = packager->CreatePackage(&request, L"out\\deploy-package.zip", &options);
-    packager->Release();
-    return status;
+    return packager->CreatePackage(&request, L"out\\deploy-package.zip", &options);
 }

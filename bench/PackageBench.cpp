@@ -31,12 +31,11 @@ std::wstring TempFolder() {
 }
 
 bool WriteFileWhole(const std::wstring& path, const std::string& data) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD done = 0;
-    const bool ok = file != INVALID_HANDLE_VALUE &&
-                    WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &done, nullptr);
-    CloseHandle(file);
-    return ok;
+    return file &&
+           WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr);
 }
 
 std::wstring ExeFolder() {
@@ -83,23 +82,22 @@ int main(int argc, char** argv) {
     }
     WriteFileWhole(L"patches.csv", csv);
     {
-        HANDLE catalog = CreateFileW(L"windowspatchdata.zip", GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, 0, nullptr);
-        ZipWriter writer(catalog);
+        const UniqueFile catalog(CreateFileW(L"windowspatchdata.zip", GENERIC_WRITE, 0, nullptr,
+                                             CREATE_ALWAYS, 0, nullptr));
+        ZipWriter writer(catalog.Get());
         writer.AddFile("patches.csv", L"patches.csv");
         writer.Finish();
-        CloseHandle(catalog);
     }
 
     HMODULE library = LoadLibraryW((ExeFolder() + L"\\reference\\KQPackager.dll").c_str());
-    auto create = reinterpret_cast<CreatePackagerFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "CreatePackager")));
-    if (create == nullptr) {
+    auto create = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
+    IPackager* created = nullptr;
+    if (create == nullptr || create(&IID_IPackager, &created) < 0 || created == nullptr) {
         std::fprintf(stderr, "cannot load reference\\KQPackager.dll\n");
         return 2;
     }
-    IPackager* packager = nullptr;
-    create(&IID_IPackager, &packager);
+    const UniqueComReference<IPackager> owned(created);
+    IPackager* packager = owned.Get();
     const std::wstring catalogPath = folder + L"\\windowspatchdata.zip";
     PackagerInitInfo info{};
     info.catalogFile = catalogPath.c_str();
@@ -130,7 +128,6 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    packager->Release();
     const double mib = static_cast<double>(fileSize * files) / (1 << 20);
     std::printf("vendor files: %zu x %.1f MiB, best of 3\n", files, mib / files);
     std::printf("CopyFileW:      %.3f s (%.0f MiB/s)\n", bestCopy, mib / bestCopy);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TestEnv.h"
+#include "WinResources.h"
 
 namespace {
 
@@ -26,22 +27,23 @@ struct Measure {
 Measure RunOnce(const std::wstring& program, const std::wstring& arguments,
                 const std::wstring& folder, const std::wstring& outputFile) {
     SECURITY_ATTRIBUTES inherit{sizeof(inherit), nullptr, TRUE};
-    HANDLE out = CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                             CREATE_ALWAYS, 0, nullptr);
+    const UniqueFile out(CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                     CREATE_ALWAYS, 0, nullptr));
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out;
-    startup.hStdError = out;
+    startup.hStdOutput = out.Get();
+    startup.hStdError = out.Get();
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     PROCESS_INFORMATION process{};
     Measure measure;
     const auto start = std::chrono::steady_clock::now();
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         folder.c_str(), &startup, &process)) {
-        CloseHandle(out);
         return measure;
     }
+    const UniqueHandle processHandle(process.hProcess);
+    const UniqueHandle threadHandle(process.hThread);
     // Sampled while the process runs: Wine answers no memory figures once it has ended.
     for (;;) {
         PROCESS_MEMORY_COUNTERS counters{};
@@ -55,9 +57,6 @@ Measure RunOnce(const std::wstring& program, const std::wstring& arguments,
     measure.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     GetExitCodeProcess(process.hProcess, &measure.exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    CloseHandle(out);
     return measure;
 }
 

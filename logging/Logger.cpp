@@ -2,11 +2,10 @@
 
 #include <iostream>
 
+#include "DebugOutput.h"
 #include "Guard.h"
 #include "ProcessSingleton.h"
-#include "Util.h"
 #include "WideOutput.h"
-#include "WinResources.h"
 
 #include <knownfolders.h>
 #include <shlobj.h>
@@ -23,9 +22,6 @@ namespace {
 
 constexpr const wchar_t* kLoggerComponent = L"Logger";
 constexpr const wchar_t* kEventDllSuffix = L"\\Quorvel\\ZelNSEvent.dll";
-
-void (*debugSinkWide)(const wchar_t*) = nullptr;
-void (*debugSinkNarrow)(const char*) = nullptr;
 
 // Static initialisation, in this order: the wide output stream, then the logger's instance
 // holder with its lock. At exit the lock is deleted first, then the instance destroyed.
@@ -49,6 +45,20 @@ void FormatInto(wchar_t* buffer, size_t capacity, const wchar_t* format, va_list
     }
 }
 
+// A report's line is composed in a buffer that outlives the report: a fault in the guarded
+// block (in the event library, say) abandons the frames inside it without running their
+// destructors, and nothing allocated for one report may be left behind by it.
+std::wstring& LineBuffer() {
+    thread_local std::wstring line;
+    return line;
+}
+
+void ComposeLine(std::wstring& line, const wchar_t* processName, const wchar_t* component,
+                 const wchar_t* message) {
+    line.assign(processName).append(L":").append(component).append(L":").append(message);
+    line.push_back(L'\n');
+}
+
 struct ReportCall {
     int level;
     const wchar_t* component;
@@ -64,8 +74,8 @@ void FormatAndReport(void* context) {
         logger->Report(call->level, call->component, call->buffer);
     } else {
         // Only after the exit clean-up: the line still reaches the debugger output.
-        std::wstring line = std::wstring(L":") + (call->component ? call->component : L"") + L":" +
-                            call->buffer + L"\n";
+        std::wstring& line = LineBuffer();
+        ComposeLine(line, L"", call->component != nullptr ? call->component : L"", call->buffer);
         DebugOutput(line.c_str());
     }
 }
@@ -73,22 +83,6 @@ void FormatAndReport(void* context) {
 thread_local int traceDepth = 0;
 
 }  // namespace
-
-void DebugOutput(const wchar_t* text) {
-    if (debugSinkWide != nullptr) {
-        debugSinkWide(text);
-    } else {
-        OutputDebugStringW(text);
-    }
-}
-
-void DebugOutputNarrow(const char* text) {
-    if (debugSinkNarrow != nullptr) {
-        debugSinkNarrow(text);
-    } else {
-        OutputDebugStringA(text);
-    }
-}
 
 LoggerPlatform LoggerPlatform::Real() {
     return {&GetModuleFileNameW, &RealCommonFilesFolder};
@@ -129,10 +123,12 @@ LoggerHelper* LoggerHelper::Instance() {
 
 void LoggerHelper::Init(const LoggerPlatform& platform) {
     eventDllPath.clear();
-    eventDll = nullptr;
+    eventDll.Reset();
     reportEventEx = nullptr;
     reportEventEx2 = nullptr;
-    processName = GetNameFromPath(GetExePath(false, platform.moduleFileName).c_str(), false, false);
+    // The logger names its process without itself: failures go to the debugger output only.
+    processName =
+        NameFromPathWithoutLogger(ExecutablePathWithoutLogger(platform.moduleFileName).c_str(), false);
 
     // Steps (a) to (d) run in one guarded block: a fault in the platform's folder lookup or
     // in the event library's DllMain (where the loader leaves it unhandled) must not take the
@@ -147,11 +143,11 @@ void LoggerHelper::Init(const LoggerPlatform& platform) {
             eventDllPath = std::wstring(folder) + kEventDllSuffix;
         }
         if (!eventDllPath.empty()) {
-            eventDll = LoadLibraryW(eventDllPath.c_str());
-            if (eventDll != nullptr) {
-                reportEventEx =
-                    FunctionCast<ReportEventExFn>(GetProcAddress(eventDll, "CEReportEventEx"));
-                reportEventEx2 = GetProcAddress(eventDll, "CEReportEventEx2");
+            eventDll.Reset(LoadLibraryW(eventDllPath.c_str()));
+            if (eventDll) {
+                reportEventEx = FunctionCast<ReportEventExFn>(
+                    GetProcAddress(eventDll.Get(), "CEReportEventEx"));
+                reportEventEx2 = GetProcAddress(eventDll.Get(), "CEReportEventEx2");
             } else {
                 const DWORD code = GetLastError();
                 SelfReport(L"LoggerHelper::Init cannot load ZelNSEvent.dll, error = %d. ",
@@ -168,9 +164,8 @@ void LoggerHelper::Init(const LoggerPlatform& platform) {
 
 void LoggerHelper::Report(int level, const wchar_t* component, const wchar_t* message) {
     const wchar_t* componentText = component != nullptr ? component : L"";
-    std::wostringstream composed;
-    composed << processName << L':' << componentText << L':' << message << L'\n';
-    const std::wstring line = composed.str();
+    std::wstring& line = LineBuffer();
+    ComposeLine(line, processName.c_str(), componentText, message);
     std::wcout << line;
     if (reportEventEx != nullptr) {
         reportEventEx(level, processName.c_str(), componentText, message);
@@ -198,12 +193,9 @@ void LoggerHelper::SelfReport(const wchar_t* format, ...) {
 }
 
 LoggerHelper::~LoggerHelper() {
-    if (eventDll != nullptr) {
-        FreeLibrary(eventDll);
-    }
+    eventDll.Reset();
     eventDllPath.clear();
     processName.clear();
-    eventDll = nullptr;
     reportEventEx = nullptr;
     reportEventEx2 = nullptr;
 }
@@ -217,12 +209,6 @@ LoggerHelper* LoggerHelper::CreateForTesting(const std::wstring& name, ReportEve
 
 LoggerHelper* LoggerHelper::ExchangeInstanceForTesting(LoggerHelper* replacement) {
     return logger.Exchange(replacement);
-}
-
-void LoggerHelper::SetDebugOutputForTesting(void (*wide)(const wchar_t*),
-                                            void (*narrow)(const char*)) {
-    debugSinkWide = wide;
-    debugSinkNarrow = narrow;
 }
 
 namespace {

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "Queries.h"
+#include "WinResources.h"
+
 // Report levels: single bits, passed through unchanged (the logger never filters).
 inline constexpr int kLevelError = 1;
 inline constexpr int kLevelWarning = 2;
@@ -31,7 +34,7 @@ using ReportEventExFn = int(__stdcall*)(int level, const wchar_t* processName,
 // Where Init finds things; the platform's answers unless a test injects its own.
 struct LoggerPlatform {
     // GetModuleFileNameW, for the process name.
-    DWORD(WINAPI* moduleFileName)(HMODULE, LPWSTR, DWORD);
+    ModuleFileNameFn moduleFileName;
     // SHGetKnownFolderPath for FOLDERID_ProgramFilesCommon; the text is freed with
     // CoTaskMemFree.
     HRESULT (*commonFilesFolder)(wchar_t** folder);
@@ -62,7 +65,7 @@ class LoggerHelper {
 
     const std::wstring& ProcessName() const { return processName; }
     const std::wstring& EventDllPath() const { return eventDllPath; }
-    HMODULE EventDll() const { return eventDll; }
+    HMODULE EventDll() const { return eventDll.Get(); }
     ReportEventExFn ReportEventEx() const { return reportEventEx; }
     FARPROC ReportEventEx2() const { return reportEventEx2; }
 
@@ -71,14 +74,12 @@ class LoggerHelper {
     static LoggerHelper* CreateForTesting(const std::wstring& processName,
                                           ReportEventExFn reportEventEx);
     static LoggerHelper* ExchangeInstanceForTesting(LoggerHelper* replacement);
-    // Debugger-output sinks; null restores OutputDebugStringW / OutputDebugStringA.
-    static void SetDebugOutputForTesting(void (*wide)(const wchar_t*), void (*narrow)(const char*));
 
   private:
     LoggerHelper() = default;
 
     std::wstring eventDllPath;
-    HMODULE eventDll = nullptr;
+    UniqueModule eventDll;
     std::wstring processName;
     ReportEventExFn reportEventEx = nullptr;
     FARPROC reportEventEx2 = nullptr;
@@ -91,7 +92,3 @@ class Logger {
     // report fails again goes to the debugger output only, so traces never recurse.
     static void Trace(const wchar_t* format, const uint32_t* code);
 };
-
-// Writes wide text to the debugger output (or the injected test sink).
-void DebugOutput(const wchar_t* text);
-void DebugOutputNarrow(const char* text);

@@ -133,9 +133,9 @@ TEST_F(Build, ASuccessfulRunReportsEveryStepAndHandsTheLibraryEveryField) {
                                      "GetAvailablePatches", "GetVendorPatchFile",
                                      "GetVendorPatchFile", "CreatePackage", "CreatePackage",
                                      "CreatePackage", "CreatePackage", "CreatePackage", "Release"));
-    const std::string outUtf8 = Narrow(out);
+    const std::string outUtf8 = ToUtf8(out);
     EXPECT_EQ(record[1], "Initialize packagerLogLevel=5 packagerLog=" + outUtf8 +
-                             "\\PatchPackager.log catalogFile=" + Narrow(catalog) +
+                             "\\PatchPackager.log catalogFile=" + ToUtf8(catalog) +
                              "\\windowspatchdata.zip reserved1=0,0 patchId=" + kPatchText +
                              " patchCount=1 patch=" + kPatchText + "/1033 reserved2=0,0,0");
     EXPECT_EQ(record[3], "GetAvailablePatches count=0 patches=null");
@@ -221,7 +221,7 @@ TEST_F(Build, AFaultInsideALaterLibraryCallEndsTheBuildNotTheProcess) {
         const int32_t result = Run();
         const auto lines = Lines();
         const std::wstring fault =
-            Widen(method) + L": the packager library faulted. Err = -1073741819";
+            FromUtf8(method) + L": the packager library faulted. Err = -1073741819";
         if (std::string(method) == "Release") {
             // The build itself succeeded; the fault on release is reported after it.
             EXPECT_EQ(result, 0);
@@ -280,7 +280,7 @@ TEST_F(Build, PathIsExtendedOnceAndNotAgain) {
     EXPECT_EQ(Run(), 0);
     const std::wstring extended = runtimeDir + L";" + before;
     EXPECT_THAT(Lines(), Contains(L"4 PATH: " + extended));
-    EXPECT_THAT(record, Contains("Initialize Path=" + Narrow(extended)));
+    EXPECT_THAT(record, Contains("Initialize Path=" + ToUtf8(extended)));
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(Lines(), Not(Contains(HasSubstr(L"PATH: "))));
     EXPECT_EQ(GetEnvVar(L"Path"), extended);
@@ -319,17 +319,17 @@ TEST_F(Build, OldLogsAreDeletedOnlyWhenAsked) {
     WriteTextFile(pLog, "old");
     WriteTextFile(dLog, "old");
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("Initialize exists " + Narrow(pLog) + "=1"));
-    EXPECT_THAT(record, Contains("Initialize exists " + Narrow(dLog) + "=1"));
+    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(pLog) + "=1"));
+    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
 
     overwritePackagerLog = true;
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("Initialize exists " + Narrow(pLog) + "=0"));
-    EXPECT_THAT(record, Contains("Initialize exists " + Narrow(dLog) + "=1"));
+    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(pLog) + "=0"));
+    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
 
     overwriteDeploymentLog = true;
     EXPECT_EQ(Run(), 0);  // nothing left to delete: no message
-    EXPECT_THAT(record, Contains("Initialize exists " + Narrow(dLog) + "=0"));
+    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=0"));
     EXPECT_THAT(Lines(), Not(Contains(HasSubstr(L"DeleteFile"))));
 }
 
@@ -347,9 +347,9 @@ TEST_F(Build, RelativeNamesArePlacedUnderTheOutputFolder) {
     eventsHandler = L"handlers\\h.dll";  // its folder is never tested
     packageFile = L"pkg\\..\\named.zip";
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("CreatePackage packageFile=" + Narrow(output) + "\\named.zip"));
+    EXPECT_THAT(record, Contains("CreatePackage packageFile=" + ToUtf8(output) + "\\named.zip"));
     EXPECT_THAT(record,
-                Contains(HasSubstr("eventsHandlerDll=" + Narrow(output) + "\\handlers\\h.dll ")));
+                Contains(HasSubstr("eventsHandlerDll=" + ToUtf8(output) + "\\handlers\\h.dll ")));
 
     packagerLog = L"logs\\p.log";
     EXPECT_EQ(Run(), 1);

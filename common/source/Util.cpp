@@ -1,7 +1,5 @@
 #include "Util.h"
 
-#include "Logger.h"
-
 #include <objbase.h>
 #include <rpc.h>
 #include <shlwapi.h>
@@ -11,16 +9,15 @@
 #include <cwchar>
 #include <string>
 
+#include "Logger.h"
 #include "ProcessSingleton.h"
+#include "Queries.h"
 #include "WinResources.h"
 
 namespace {
 
-constexpr DWORD kExePathGrowth = 260;
-constexpr DWORD kExePathLastGrowableSize = 4096;
 constexpr size_t kLongPathThreshold = 260;
 constexpr size_t kPrefixCompareLimit = 9;
-constexpr const char* kUtilSourceFile = "common/source/Util.cpp: ";
 
 size_t BoundedLength(const wchar_t* text, size_t limit) {
     size_t n = 0;
@@ -37,31 +34,6 @@ bool IsNullOrEmpty(const wchar_t* path) {
 }
 
 }  // namespace
-
-bool IsReadableMemory(const void* address, uint64_t bytes) {
-    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
-                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    uint64_t at = reinterpret_cast<uintptr_t>(address);
-    if (address == nullptr || at + bytes < at) {
-        return false;
-    }
-    const uint64_t end = at + bytes;
-    while (at < end) {
-        MEMORY_BASIC_INFORMATION region{};
-        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &region,
-                         sizeof(region)) == 0 ||
-            region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
-            (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) {
-            return false;
-        }
-        at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
-    }
-    return true;
-}
-
-std::wstring TextOf(const std::wstring& buffer) {
-    return std::wstring(buffer.c_str());
-}
 
 bool PrefixEqual(const wchar_t* text, const wchar_t* prefix) {
     const size_t a = BoundedLength(text, kPrefixCompareLimit);
@@ -85,71 +57,40 @@ std::wstring GetExePath(bool logErrors) {
 }
 
 std::wstring GetExePath(bool logErrors, ModuleFileNameFn moduleFileName) {
-    std::wstring buffer;
-    DWORD size = 0;
-    DWORD code = 0;
-    for (;;) {
-        size += kExePathGrowth;
-        buffer.resize(size, L'\0');
-        const DWORD answer = moduleFileName(nullptr, buffer.data(), size);
-        if (answer == 0) {
-            code = GetLastError();
-            break;
-        }
-        if (answer < size) {
-            return TextOf(buffer);
-        }
-        if (size >= kExePathLastGrowableSize) {
-            code = GetLastError();
-            break;
-        }
+    if (!logErrors) {
+        return ExecutablePathWithoutLogger(moduleFileName);
     }
-    if (logErrors) {
+    const QueryAnswer path = ExecutablePath(moduleFileName);
+    if (!path.succeeded) {
         LogReport(kLevelTrace, kUtilComponent, L"GetExePath failed. Err = %d",
-                  static_cast<int>(code));
-    } else {
-        const std::string line = std::string(kUtilSourceFile) +
-                                 "GetExePath failed. Err = " + std::to_string(code) + "\n";
-        DebugOutputNarrow(line.c_str());
+                  static_cast<int>(path.error));
+        SetLastError(path.error);
+        return std::wstring();
     }
-    SetLastError(code);
-    return std::wstring();
+    return path.text;
 }
 
 std::wstring GetCurrentDirectoryPath() {
-    std::wstring buffer;
-    const DWORD answer =
-        QueryIntoBuffer([](wchar_t* b, DWORD n) { return GetCurrentDirectoryW(n, b); }, buffer);
-    if (answer == 0) {
-        const DWORD code = GetLastError();
+    const QueryAnswer directory = CurrentDirectory();
+    if (!directory.succeeded) {
         LogReport(kLevelTrace, kUtilComponent, L"GetCurrentDirectory failed. Err = %d",
-                  static_cast<int>(code));
-        buffer.clear();
-        SetLastError(code);
+                  static_cast<int>(directory.error));
+        SetLastError(directory.error);
+        return std::wstring();
     }
-    return TextOf(buffer);
+    return directory.text;
 }
 
 std::wstring GetNameFromPath(const wchar_t* path, bool stripExtension, bool logErrors) {
+    if (!logErrors) {
+        return NameFromPathWithoutLogger(path, stripExtension);
+    }
     if (IsNullOrEmpty(path)) {
-        if (logErrors) {
-            LogReport(kLevelTrace, kUtilComponent, L"%s", L"GetNameFromPath: null path specified");
-        } else {
-            DebugOutput(L"GetNameFromPath: null path specified");
-        }
+        LogReport(kLevelTrace, kUtilComponent, L"%s", L"GetNameFromPath: null path specified");
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::wstring();
     }
-    const std::wstring whole(path);
-    const size_t separator = whole.find_last_of(L"\\/");
-    std::wstring name = separator == std::wstring::npos ? whole : whole.substr(separator + 1);
-    if (stripExtension) {
-        const size_t dot = name.rfind(L'.');
-        if (dot != std::wstring::npos) {
-            name.resize(dot);
-        }
-    }
-    return name;
+    return LastPathElement(path, stripExtension);
 }
 
 bool PathExists(const wchar_t* path) {
@@ -207,20 +148,20 @@ std::wstring GetEnvVar(const wchar_t* name) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::wstring();
     }
-    std::wstring buffer;
-    const DWORD answer = QueryIntoBuffer(
-        [name](wchar_t* b, DWORD n) { return GetEnvironmentVariableW(name, b, n); }, buffer);
-    if (answer == 0) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_ENVVAR_NOT_FOUND) {
-            buffer.clear();
-        } else {
-            LogReport(kLevelTrace, kUtilComponent, L"GetEnvironmentVariable failed. Err = %d",
-                      static_cast<int>(code));
-        }
-        SetLastError(code);
+    const QueryAnswer value = EnvironmentVariable(name);
+    if (value.succeeded) {
+        // Also a variable that is defined but empty: no failure, and no stale code.
+        SetLastError(0);
+        return value.text;
     }
-    return TextOf(buffer);
+    if (value.error == ERROR_ENVVAR_NOT_FOUND) {
+        SetLastError(value.error);
+        return std::wstring();
+    }
+    LogReport(kLevelTrace, kUtilComponent, L"GetEnvironmentVariable failed. Err = %d",
+              static_cast<int>(value.error));
+    SetLastError(value.error);
+    return value.text;
 }
 
 bool SetEnvVar(const wchar_t* name, const wchar_t* value) {
@@ -298,10 +239,7 @@ ProcessSingleton<Util> utilInstance;
 Util::Util(const PathBindings& given) : bindings(given) {}
 
 Util::~Util() {
-    if (pathLibrary != nullptr) {
-        FreeLibrary(pathLibrary);
-    }
-    pathLibrary = nullptr;
+    pathLibrary.Reset();
     bindings = PathBindings{};
 }
 
@@ -309,12 +247,12 @@ Util* Util::Instance() {
     Util* util = utilInstance.Get([] {
         Util* created = new Util();
         LogReport(kLevelTrace, kUtilComponent, L"Init Util library");
-        created->pathLibrary = LoadLibraryW(L"api-ms-win-core-path-l1-1-0.dll");
-        if (created->pathLibrary != nullptr) {
+        created->pathLibrary.Reset(LoadLibraryW(L"api-ms-win-core-path-l1-1-0.dll"));
+        if (created->pathLibrary) {
             created->bindings.removeFileSpec = FunctionCast<PathCchRemoveFileSpecFn>(
-                GetProcAddress(created->pathLibrary, "PathCchRemoveFileSpec"));
+                GetProcAddress(created->pathLibrary.Get(), "PathCchRemoveFileSpec"));
             created->bindings.canonicalizeEx = FunctionCast<PathCchCanonicalizeExFn>(
-                GetProcAddress(created->pathLibrary, "PathCchCanonicalizeEx"));
+                GetProcAddress(created->pathLibrary.Get(), "PathCchCanonicalizeEx"));
         } else {
             LogReport(kLevelInfo, kUtilComponent,
                       L"Cannot get address of PathCchRemoveFileSpec(). Use PathRemoveFileSpec() "
@@ -375,7 +313,7 @@ std::wstring Util::GetExeDir(ModuleFileNameFn moduleFileName) {
     const size_t capacity = buffer.size() + 1;
     buffer.push_back(L'\0');
     RemoveFileSpec(buffer.data(), capacity);
-    return TextOf(buffer);
+    return std::wstring(buffer.c_str());
 }
 
 std::wstring Util::CanonicalizeFileSpec(const wchar_t* path) {
@@ -427,7 +365,7 @@ std::wstring Util::CanonicalizeFileSpec(const wchar_t* path) {
         SetLastError(code);
         return std::wstring();
     }
-    return TextOf(output);
+    return std::wstring(output.c_str());
 }
 
 std::wstring Util::ResolvePathName(const wchar_t* path) {
@@ -439,18 +377,15 @@ std::wstring Util::ResolvePathName(const wchar_t* path) {
     if (IsFullPath(path) || (path[0] != L'.' && path[0] != L'\\')) {
         return canonical;
     }
-    std::wstring buffer;
-    const DWORD answer = QueryIntoBuffer(
-        [path](wchar_t* b, DWORD n) { return GetFullPathNameW(path, n, b, nullptr); }, buffer);
-    if (answer != 0 && answer < buffer.size()) {
-        return TextOf(buffer);
+    const QueryAnswer full = FullPathName(path);
+    if (full.succeeded) {
+        return full.text;
     }
-    const DWORD code = GetLastError();
     LogReport(kLevelTrace, kUtilComponent, L"in = %s", path);
-    LogReport(kLevelTrace, kUtilComponent, L"out = %s", buffer.c_str());
+    LogReport(kLevelTrace, kUtilComponent, L"out = %s", full.text.c_str());
     LogReport(kLevelTrace, kUtilComponent, L"ResolvePathName: GetFullPathName failed. Err = %d",
-              static_cast<int>(code));
-    SetLastError(code);
+              static_cast<int>(full.error));
+    SetLastError(full.error);
     return std::wstring();
 }
 

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <string>
 
+#include "Queries.h"
+#include "WinResources.h"
+
 // The Util module: path, file, environment, console and identifier operations.
 //
 // Conventions shared by every operation: a failure is reported first by a message through
@@ -13,9 +16,6 @@
 // arguments may be null; "null or empty" means a null pointer or an empty string.
 
 inline constexpr const wchar_t* kUtilComponent = L"Util class";
-
-// Signature of GetModuleFileNameW, injectable so that tests can play long executable paths.
-using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
 
 // --- Path queries (never create the Util instance) --------------------------------------
 
@@ -46,25 +46,6 @@ bool PrefixEqual(const wchar_t* text, const wchar_t* prefix);
 // queried with the "\\?\" prefix. Null or empty: false with last error 87.
 bool PathExists(const wchar_t* path);
 
-// --- Size-then-fill helper -----------------------------------------------------------------
-
-// Runs the two-call dance of the Win32 string queries: `query(nullptr, 0)` for the size,
-// then `query(buffer, size + 1)` into a zero-filled buffer of size + 1 characters.
-// Returns the second call's answer; `buffer` holds what that call wrote.
-template <typename Query>
-DWORD QueryIntoBuffer(Query query, std::wstring& buffer) {
-    const DWORD size = query(nullptr, 0);
-    buffer.assign(static_cast<size_t>(size) + 1, L'\0');
-    return query(buffer.data(), size + 1);
-}
-
-// True when every byte of [address, address + bytes) lies in committed, readable memory of
-// this process: a check of what a foreign library hands out before it is read.
-bool IsReadableMemory(const void* address, uint64_t bytes);
-
-// Text of a zero-filled buffer: everything before its first terminator.
-std::wstring TextOf(const std::wstring& buffer);
-
 // --- File, environment, console and identifier utilities --------------------------------
 
 // Copies a file, replacing an existing destination. Null or empty paths: last error 5.
@@ -74,7 +55,8 @@ bool FileCopy(const wchar_t* source, const wchar_t* destination);
 // message: "DeleteFile failed. File = %s, Err = %d " (with its trailing blank).
 bool DeleteFilePath(const wchar_t* path);
 
-// The variable's whole value; empty with last error 203 when it is not defined.
+// The variable's whole value; empty with last error 203 when it is not defined, and empty
+// with last error 0 when it is defined but empty.
 std::wstring GetEnvVar(const wchar_t* name);
 
 // Sets the variable in this process's environment; a null value removes it.
@@ -142,7 +124,7 @@ class Util {
     Util() = default;
 
     PathBindings bindings;
-    HMODULE pathLibrary = nullptr;
+    UniqueModule pathLibrary;
 };
 
 // The free forms, each through Util::Instance().

@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "WinResources.h"
+
 namespace {
 
 WORD EventTypeOf(int level) {
@@ -30,17 +32,15 @@ int Report(int level, const wchar_t* processName, const wchar_t* component,
            const wchar_t* message) {
     const wchar_t* source =
         processName != nullptr && processName[0] != L'\0' ? processName : L"Deployment Packager";
-    HANDLE log = RegisterEventSourceW(nullptr, source);
-    if (log == nullptr) {
+    const UniqueEventSource log(RegisterEventSourceW(nullptr, source));
+    if (!log) {
         return static_cast<int>(GetLastError());
     }
     const std::wstring text = EventText(component, message);
     const wchar_t* strings[] = {text.c_str()};
-    const BOOL written = ReportEventW(log, EventTypeOf(level), 0, static_cast<DWORD>(level),
+    const BOOL written = ReportEventW(log.Get(), EventTypeOf(level), 0, static_cast<DWORD>(level),
                                       nullptr, 1, 0, strings, nullptr);
-    const int status = written ? 0 : static_cast<int>(GetLastError());
-    DeregisterEventSource(log);
-    return status;
+    return written ? 0 : static_cast<int>(GetLastError());
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "Text.h"
+#include "WinResources.h"
 #include "ZipArchive.h"
 
 namespace {
@@ -10,15 +12,6 @@ namespace {
 constexpr int kLogError = 1;
 constexpr int kLogWarning = 2;
 constexpr int kLogInfo = 3;
-
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -30,7 +23,7 @@ std::string Hex(uint32_t value) {
 // without a drive, leading separators or "." and ".." steps, so that no reader of the
 // package can be led outside the folder it unpacks into.
 std::string EntryName(const std::wstring& vendorFile) {
-    std::string path = Utf8(vendorFile);
+    std::string path = ToUtf8(vendorFile);
     if (path.size() > 1 && path[1] == ':') {
         path.erase(0, 2);
     }
@@ -98,12 +91,11 @@ void ReferencePackager::Log(int level, const std::string& message) {
                   now.wDay, now.wHour, now.wMinute, now.wSecond);
     const char* name = level == kLogError ? "ERROR " : level == kLogWarning ? "WARN  " : "INFO  ";
     const std::string line = std::string(stamp) + name + message + "\r\n";
-    HANDLE file = CreateFileW(packagerLog.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        DWORD written = 0;
-        WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-        CloseHandle(file);
+    const UniqueFile file(CreateFileW(packagerLog.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) {
+        WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     }
 }
 
@@ -114,7 +106,7 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
         }
         packagerLog = info->packagerLog != nullptr ? info->packagerLog : L"";
         packagerLogLevel = info->packagerLogLevel;
-        Log(kLogInfo, "catalog: " + Utf8(info->catalogFile));
+        Log(kLogInfo, "catalog: " + ToUtf8(info->catalogFile));
         std::string detail;
         const CatalogStatus status = ReadCatalog(info->catalogFile, &catalog, &detail);
         if (status != CatalogStatus::Ok) {
@@ -202,14 +194,14 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
                                  const DeploymentOptions& options) {
     const bool removeTemporary = (options.flags & kRemoveTempFilesFlag) != 0;
     std::string manifest =
-        "package-format: 1\r\nsource: " + Utf8(request.source != nullptr ? request.source : L"") +
+        "package-format: 1\r\nsource: " + ToUtf8(request.source != nullptr ? request.source : L"") +
         "\r\n";
     manifest +=
-        "deployment-log: " + Utf8(options.deploymentLog != nullptr ? options.deploymentLog : L"") +
+        "deployment-log: " + ToUtf8(options.deploymentLog != nullptr ? options.deploymentLog : L"") +
         "\r\n";
     manifest += "deployment-log-level: " + std::to_string(options.deploymentLogLevel) + "\r\n";
     manifest += "events-handler: " +
-                Utf8(options.eventsHandlerDll != nullptr ? options.eventsHandlerDll : L"") + "\r\n";
+                ToUtf8(options.eventsHandlerDll != nullptr ? options.eventsHandlerDll : L"") + "\r\n";
     manifest += "flags: " + Hex(options.flags) + "\r\n";
     manifest += "items: " + std::to_string(request.count) + "\r\n";
 
@@ -229,14 +221,14 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
             const bool present =
                 GetFileAttributesW(patch->vendorFile.c_str()) != INVALID_FILE_ATTRIBUTES;
             line +=
-                " vendor-file " + Utf8(patch->vendorFile) + (present ? " included" : " missing");
+                " vendor-file " + ToUtf8(patch->vendorFile) + (present ? " included" : " missing");
             if (!patch->title.empty()) {
                 line += " title " + patch->title;
             }
             if (present) {
                 vendors.push_back({EntryName(patch->vendorFile), patch->vendorFile});
             } else {
-                Log(kLogWarning, "vendor file missing: " + Utf8(patch->vendorFile));
+                Log(kLogWarning, "vendor file missing: " + ToUtf8(patch->vendorFile));
             }
         }
         manifest += line + "\r\n";
@@ -246,32 +238,35 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
     // partial package and keeps an older one intact.
     wchar_t temporary[MAX_PATH * 4] = {};
     const std::wstring folder = FolderOf(packageFile);
-    if (folder.size() + 16 >= MAX_PATH * 4 ||
-        GetTempFileNameW(folder.c_str(), L"kqp", 0, temporary) == 0) {
-        Log(kLogError, "cannot create a temporary file in " + Utf8(folder) + ", error " +
-                           std::to_string(GetLastError()));
+    // Each error code is read right after the call that failed, before any other call (a text
+    // conversion included) can change it.
+    const bool folderTooLong = folder.size() + 16 >= MAX_PATH * 4;
+    if (folderTooLong || GetTempFileNameW(folder.c_str(), L"kqp", 0, temporary) == 0) {
+        const DWORD error = folderTooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
+        Log(kLogError, "cannot create a temporary file in " + ToUtf8(folder) + ", error " +
+                           std::to_string(error));
         return KQ_E_TARGET_UNWRITABLE;
     }
-    HANDLE file = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        Log(kLogError,
-            "cannot write " + Utf8(temporary) + ", error " + std::to_string(GetLastError()));
+    UniqueFile file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        Log(kLogError, "cannot write " + ToUtf8(temporary) + ", error " + std::to_string(error));
         DeleteFileW(temporary);
         return KQ_E_TARGET_UNWRITABLE;
     }
     auto fail = [&](int32_t status, const std::string& why) {
-        CloseHandle(file);
+        file.Reset();
         Log(kLogError, why);
         if (removeTemporary) {
             DeleteFileW(temporary);
         } else {
-            Log(kLogInfo, "kept the partial package " + Utf8(temporary));
+            Log(kLogInfo, "kept the partial package " + ToUtf8(temporary));
         }
         return status;
     };
 
-    ZipWriter writer(file);
+    ZipWriter writer(file.Get());
     if (writer.AddBytes("manifest.txt", manifest) != ZipStatus::Ok) {
         return fail(KQ_E_TARGET_UNWRITABLE,
                     "cannot write the manifest, error " + std::to_string(writer.SystemError()));
@@ -279,7 +274,7 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
     for (const Vendor& vendor : vendors) {
         const ZipStatus added = writer.AddFile(vendor.entry, vendor.path);
         if (added == ZipStatus::OpenFailed || added == ZipStatus::ReadFailed) {
-            return fail(KQ_E_VENDOR_FILE_UNREADABLE, "cannot read " + Utf8(vendor.path) +
+            return fail(KQ_E_VENDOR_FILE_UNREADABLE, "cannot read " + ToUtf8(vendor.path) +
                                                          ", error " +
                                                          std::to_string(writer.SystemError()));
         }
@@ -289,21 +284,25 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
         }
         Log(kLogInfo, "added " + vendor.entry);
     }
-    if (writer.Finish() != ZipStatus::Ok || !FlushFileBuffers(file)) {
+    if (writer.Finish() != ZipStatus::Ok) {
         return fail(KQ_E_TARGET_UNWRITABLE,
-                    "cannot finish the package, error " + std::to_string(GetLastError()));
+                    "cannot finish the package, error " + std::to_string(writer.SystemError()));
     }
-    CloseHandle(file);
+    if (!FlushFileBuffers(file.Get())) {
+        const DWORD error = GetLastError();
+        return fail(KQ_E_TARGET_UNWRITABLE, "cannot finish the package, error " + std::to_string(error));
+    }
+    file.Reset();
     if (!MoveFileExW(temporary, packageFile.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
-        Log(kLogError, "cannot replace " + Utf8(packageFile) + ", error " + std::to_string(error));
+        Log(kLogError, "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(error));
         if (removeTemporary) {
             DeleteFileW(temporary);
         }
         return KQ_E_TARGET_UNWRITABLE;
     }
-    Log(kLogInfo, "package written: " + Utf8(packageFile) + " (" + std::to_string(vendors.size()) +
+    Log(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" + std::to_string(vendors.size()) +
                       " vendor files)");
     return S_OK;
 }

@@ -21,17 +21,17 @@ constexpr const char* kCatalog =
 std::wstring MakeCatalog(const TempDir& dir, const std::string& csv) {
     const std::wstring path = dir / L"windowspatchdata.zip";
     WriteTextFile(dir / L"patches.src", csv);
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ZipWriter writer(file);
+    const UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ZipWriter writer(file.Get());
     writer.AddFile("patches.csv", dir / L"patches.src");
     writer.Finish();
-    CloseHandle(file);
     return path;
 }
 
 struct Library {
-    ReferencePackager* packager = new ReferencePackager();
-    ~Library() { packager->Release(); }
+    UniqueComReference<ReferencePackager> owned{new ReferencePackager()};
+    ReferencePackager* packager = owned.Get();
 };
 
 TEST(ReferencePackager, ListsTheCatalogAndNamesVendorFiles) {
@@ -85,12 +85,12 @@ TEST(ReferencePackager, RefusesCatalogsWhoseVendorFilesLeaveTheCurrentFolder) {
          {L"..\\secret.txt", L"Z:\\tmp\\secret.txt", L"C:secret.txt", L"\\windows\\win.ini",
           L"/etc/passwd", L"\\\\server\\share\\x", L"vendor\\..\\..\\x", L"x.msp:stream",
           L"...\\x", L"vendor\\. .\\x", L"NUL", L"vendor\\com1.msp", L"conin$"}) {
-        EXPECT_FALSE(StaysInCurrentFolder(outside)) << Narrow(outside);
+        EXPECT_FALSE(StaysInCurrentFolder(outside)) << ToUtf8(outside);
     }
     for (const wchar_t* inside : {L"en.msp", L"vendor\\en.msp", L"vendor/en.msp",
                                   L".\\vendor\\en.msp", L"vendor\\..\\other\\en.msp",
                                   L"console.msp", L"com10.msp", L".hidden.msp"}) {
-        EXPECT_TRUE(StaysInCurrentFolder(inside)) << Narrow(inside);
+        EXPECT_TRUE(StaysInCurrentFolder(inside)) << ToUtf8(inside);
     }
 
     TempDir dir;
@@ -194,17 +194,12 @@ TEST_F(PackageBuild, AFailureLeavesTheOlderPackageIntactAndNoTemporaryFile) {
     EXPECT_EQ(Create(package), KQ_E_VENDOR_FILE_UNREADABLE);
     EXPECT_EQ(ReadTextFile(package), "older package");
     WIN32_FIND_DATAW found;
-    HANDLE find = FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found);
-    EXPECT_EQ(find, INVALID_HANDLE_VALUE) << "the partial package was removed";
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
+    EXPECT_FALSE(UniqueFind(FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found)))
+        << "the partial package was removed";
 
     // Without the remove bit, the partial package stays for inspection.
     EXPECT_EQ(Create(package, kPreserveTempFilesFlags), KQ_E_VENDOR_FILE_UNREADABLE);
-    find = FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found);
-    EXPECT_NE(find, INVALID_HANDLE_VALUE);
-    if (find != INVALID_HANDLE_VALUE)
-        FindClose(find);
+    EXPECT_TRUE(UniqueFind(FindFirstFileW((dir / L"kqp*.tmp").c_str(), &found)));
 }
 
 TEST_F(PackageBuild, AnUnwritableTargetIsReportedAndAnOlderPackageReplacedWhenWritable) {

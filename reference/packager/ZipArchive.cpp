@@ -66,19 +66,13 @@ void DosTime(uint16_t* time, uint16_t* date) {
 
 // --- Reader -------------------------------------------------------------------------------
 
-ZipReader::FileCloser::~FileCloser() {
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-    }
-}
-
 bool ZipReader::ReadAt(uint64_t at, void* buffer, size_t size) {
     if (at > fileSize || size > fileSize - at) {
         return false;
     }
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(at);
-    if (!SetFilePointerEx(file.handle, position, nullptr, FILE_BEGIN)) {
+    if (!SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN)) {
         systemError = GetLastError();
         return false;
     }
@@ -86,7 +80,7 @@ bool ZipReader::ReadAt(uint64_t at, void* buffer, size_t size) {
     while (size > 0) {
         DWORD got = 0;
         const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, kChunk));
-        if (!ReadFile(file.handle, out, ask, &got, nullptr)) {
+        if (!ReadFile(file.Get(), out, ask, &got, nullptr)) {
             systemError = GetLastError();
             return false;
         }
@@ -101,14 +95,16 @@ bool ZipReader::ReadAt(uint64_t at, void* buffer, size_t size) {
 
 ZipStatus ZipReader::Open(const std::wstring& path) {
     entries.clear();
-    file.handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file.handle == INVALID_HANDLE_VALUE) {
+    fileSize = 0;
+    // A reader opened again closes the archive it had open.
+    file.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         systemError = GetLastError();
         return ZipStatus::OpenFailed;
     }
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.handle, &size)) {
+    if (!GetFileSizeEx(file.Get(), &size)) {
         systemError = GetLastError();
         return ZipStatus::ReadFailed;
     }
@@ -415,16 +411,13 @@ ZipStatus ZipWriter::AddBytes(const std::string& name, const std::string& data) 
 }
 
 ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) {
-    HANDLE source = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) {
+    const UniqueFile opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!opened) {
         systemError = GetLastError();
         return ZipStatus::OpenFailed;
     }
-    struct Closer {
-        HANDLE h;
-        ~Closer() { CloseHandle(h); }
-    } closer{source};
+    const HANDLE source = opened.Get();
     LARGE_INTEGER size;
     if (!GetFileSizeEx(source, &size)) {
         systemError = GetLastError();

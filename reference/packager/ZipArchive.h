@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "WinResources.h"
+
 enum class ZipStatus {
     Ok,
     OpenFailed,  // the file cannot be opened (last error kept in `systemError`)
@@ -43,10 +45,7 @@ class ZipReader {
   private:
     bool ReadAt(uint64_t offset, void* buffer, size_t size);
 
-    struct FileCloser {
-        HANDLE handle = INVALID_HANDLE_VALUE;
-        ~FileCloser();
-    } file;
+    UniqueFile file;
     uint64_t fileSize = 0;
     std::vector<ZipEntry> entries;
     DWORD systemError = 0;

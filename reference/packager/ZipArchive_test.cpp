@@ -22,19 +22,17 @@ std::string Pattern(size_t size, bool compressible) {
 bool WriteArchive(const std::wstring& path, ZipWriter::Options options,
                   const std::vector<std::pair<std::string, std::wstring>>& files,
                   const std::string& manifest) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         return false;
     }
-    ZipWriter writer(file, options);
+    ZipWriter writer(file.Get(), options);
     bool ok = writer.AddBytes("manifest.txt", manifest) == ZipStatus::Ok;
     for (const auto& [name, source] : files) {
         ok = ok && writer.AddFile(name, source) == ZipStatus::Ok;
     }
-    ok = ok && writer.Finish() == ZipStatus::Ok;
-    CloseHandle(file);
-    return ok;
+    return ok && writer.Finish() == ZipStatus::Ok;
 }
 
 TEST(ZipArchive, RoundTripsStoredDeflatedAndEmptyEntries) {

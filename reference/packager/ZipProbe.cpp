@@ -20,21 +20,23 @@ int wmain(int argc, wchar_t** argv) {
         payload[i] = i < payload.size() / 2 ? static_cast<char>('a' + i % 3)
                                             : static_cast<char>(state >> 24);
     }
-    HANDLE file = CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, payload.data(), static_cast<DWORD>(payload.size()), &written, nullptr);
-    CloseHandle(file);
+    {
+        const UniqueFile file(
+            CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        DWORD written = 0;
+        WriteFile(file.Get(), payload.data(), static_cast<DWORD>(payload.size()), &written,
+                  nullptr);
+    }
     int failures = 0;
     for (bool zip64 : {false, true}) {
         const std::wstring path = folder + (zip64 ? L"\\zip64.zip" : L"\\plain.zip");
-        HANDLE out =
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ZipWriter writer(out, ZipWriter::Options{zip64, 6});
+        const UniqueFile out(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ZipWriter writer(out.Get(), ZipWriter::Options{zip64, 6});
         failures += writer.AddBytes("manifest.txt", "manifest\r\n") != ZipStatus::Ok;
         failures += writer.AddFile("vendor/payload.bin", source) != ZipStatus::Ok;
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
         failures += writer.Finish() != ZipStatus::Ok;
-        CloseHandle(out);
     }
     DeleteFileW(source.c_str());
     return failures;

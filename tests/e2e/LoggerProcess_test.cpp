@@ -44,11 +44,7 @@ ProbeRun RunProbe(const std::wstring& scenario, const wchar_t* eventLibrary = nu
     }
     EXPECT_TRUE(run.result.started);
     EXPECT_FALSE(run.result.timedOut);
-    std::string text = ReadTextFile(record);
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        run.events.push_back(text.substr(start, end - start));
-    }
+    run.events = SplitLines(ReadTextFile(record));
     return run;
 }
 

@@ -42,10 +42,6 @@ class Program : public ::testing::Test, protected ProgramSandbox {
     }
 };
 
-std::string U(const std::wstring& text) {
-    return Narrow(text);
-}
-
 TEST_F(Program, NoArgumentsIsRefusedWithOneLine) {
     RunResult run = Run({});
     EXPECT_EQ(run.exitCode, 1u);
@@ -86,9 +82,9 @@ TEST_F(Program, ASuccessfulRunWritesTheFullLineSequence) {
     const std::string u = "DeploymentPackager.exe:Util class:";
     EXPECT_THAT(run.outputLines,
                 ElementsAre(u + "Init Util library", w + "BuildPackage started.",
-                            w + "Patch catalog input: " + U(catalog) + "\\windowspatchdata.zip",
-                            w + "Package output directory: " + U(output),
-                            w + "Vendor patch file: " + U(work) + "\\patch.msp",
+                            w + "Patch catalog input: " + ToUtf8(catalog) + "\\windowspatchdata.zip",
+                            w + "Package output directory: " + ToUtf8(output),
+                            w + "Vendor patch file: " + ToUtf8(work) + "\\patch.msp",
                             w + "Option to remove temp files will be used for current deployment "
                                 "package.",
                             w + "BuildPackage finished. Result code = 0 "));
@@ -151,7 +147,7 @@ TEST_F(Program, PreserveTempFilesOnlyForTrueInAnyCase) {
         RunResult run = RunWith(extra);
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="), HasSubstr(flags))
-            << U(extra[0]) << " " << (extra.size() > 1 ? U(extra[1]) : "");
+            << ToUtf8(extra[0]) << " " << (extra.size() > 1 ? ToUtf8(extra[1]) : "");
     }
 }
 
@@ -159,12 +155,12 @@ TEST_F(Program, DefaultsOfTheTextOptions) {
     RunResult run = RunWith({L"-dp", L""});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(RecordLine("CreatePackage packageFile="),
-              "CreatePackage packageFile=" + U(output) + "\\deploy-package.zip");
+              "CreatePackage packageFile=" + ToUtf8(output) + "\\deploy-package.zip");
     EXPECT_THAT(RecordLine("Initialize packagerLogLevel="),
-                HasSubstr(" packagerLog=" + U(work) + "\\PatchPackager.log "));
+                HasSubstr(" packagerLog=" + ToUtf8(work) + "\\PatchPackager.log "));
     EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="),
-                HasSubstr(" deploymentLog=" + U(work) + "\\PatchDeployment.log eventsHandlerDll=" +
-                          U(output) + "\\ZelDeploymentEventsHandler.dll "));
+                HasSubstr(" deploymentLog=" + ToUtf8(work) + "\\PatchDeployment.log eventsHandlerDll=" +
+                          ToUtf8(output) + "\\ZelDeploymentEventsHandler.dll "));
     EXPECT_TRUE(GetFileAttributesW((output + L"\\deploy-package.zip").c_str()) !=
                 INVALID_FILE_ATTRIBUTES);
 }
@@ -176,14 +172,14 @@ TEST_F(Program, CatalogAndOutputWithoutValuesFallBackToTheExecutablesFolder) {
         run.outputLines,
         Contains("DeploymentPackager.exe:Deployment Packager Wrapper:Patch catalog file does "
                  "not exist: " +
-                 U(bin) + "\\windowspatchdata.zip"));
+                 ToUtf8(bin) + "\\windowspatchdata.zip"));
     // Followed by empty arguments, both take the executable's folder.
     WriteTextFile(bin + L"\\windowspatchdata.zip", "catalog");
     run = Run({L"-p", kGuid, L"-r", L"0", L"-c", L"", L"-o", L""});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_THAT(run.outputLines, Contains("DeploymentPackager.exe:Deployment Packager Wrapper:"
                                           "Package output directory: " +
-                                          U(bin)));
+                                          ToUtf8(bin)));
 }
 
 TEST_F(Program, EachFailingLibraryCallBecomesTheExitCode) {
@@ -239,7 +235,7 @@ TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
     InstallPackager(L"packager-recording", runtime);
     RunResult run = RunWith({L"-crt", runtime});
     EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_THAT(RecordLine("Initialize Path="), HasSubstr("Path=" + U(runtime) + ";"));
+    EXPECT_THAT(RecordLine("Initialize Path="), HasSubstr("Path=" + ToUtf8(runtime) + ";"));
 
     const std::wstring vendor = dir / L"vendor";
     CreateDirectoryW(vendor.c_str(), nullptr);
@@ -247,8 +243,8 @@ TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
     run = RunWith({L"-pd", vendor});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:copy: " + U(vendor) +
-                         "\\KQPackager.dll " + U(bin) + "\\KQPackager.dll"));
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:copy: " + ToUtf8(vendor) +
+                         "\\KQPackager.dll " + ToUtf8(bin) + "\\KQPackager.dll"));
 }
 
 TEST_F(Program, FaultsTheLibraryHandlesItselfStayWithIt) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ProgramSandbox.h"
+#include "WinResources.h"
 
 namespace {
 
@@ -57,8 +58,8 @@ std::map<std::wstring, std::pair<uint64_t, uint64_t>> Snapshot(const std::wstrin
         const std::wstring folder = pending.back();
         pending.pop_back();
         WIN32_FIND_DATAW data;
-        HANDLE find = FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &data);
-        if (find == INVALID_HANDLE_VALUE) {
+        const UniqueFind find(FindFirstFileW((L"\\\\?\\" + folder + L"\\*").c_str(), &data));
+        if (!find) {
             continue;
         }
         do {
@@ -77,8 +78,7 @@ std::map<std::wstring, std::pair<uint64_t, uint64_t>> Snapshot(const std::wstrin
                 folder ? 0
                        : (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
                              data.ftLastWriteTime.dwLowDateTime};
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        } while (FindNextFileW(find.Get(), &data));
     }
     return files;
 }
@@ -105,7 +105,7 @@ RunResult RunChecked(ProgramSandbox& box, const std::vector<std::wstring>& args,
     for (const auto& [path, state] : before) {
         const auto found = after.find(path);
         if (found == after.end() || found->second != state) {
-            changed += " " + Narrow(path);
+            changed += " " + ToUtf8(path);
         }
     }
     EXPECT_EQ(changed, "") << what << ": the tool changed files it was not asked to";
@@ -183,7 +183,7 @@ TEST(Robustness, OddPathsGiveClearErrorsOrCorrectWork) {
         unicode, file,   file + L"\\below",       L"\\\\?\\" + deep};
     for (const wchar_t* option : {L"-c", L"-o", L"-pl", L"-dl", L"-dp", L"-e", L"-crt", L"-pd"}) {
         for (const std::wstring& path : paths) {
-            const std::string what = Narrow(option) + " " + Narrow(path.substr(0, 60)) + " (" +
+            const std::string what = ToUtf8(option) + " " + ToUtf8(path.substr(0, 60)) + " (" +
                                      std::to_string(path.size()) + " characters)";
             std::vector<std::wstring> args = box.Required();
             // The first occurrence counts: put the odd one first.
@@ -213,7 +213,7 @@ TEST(Robustness, NonAsciiPathsWork) {
     EXPECT_NE(GetFileAttributesW((output + L"\\deploy-package.zip").c_str()),
               INVALID_FILE_ATTRIBUTES);
     EXPECT_THAT(box.RecordLine("CreatePackage packageFile="),
-                HasSubstr(Narrow(output) + "\\deploy-package.zip"));
+                HasSubstr(ToUtf8(output) + "\\deploy-package.zip"));
 }
 
 // --- Catalog and output problems -----------------------------------------------------------
@@ -257,12 +257,12 @@ TEST(Robustness, ALockedPackageIsReportedAndKeptByTheReferenceLibrary) {
               (box.catalog + L"\\windowspatchdata.zip").c_str(), FALSE);
     const std::wstring package = box.output + L"\\deploy-package.zip";
     WriteTextFile(package, "older package");
-    HANDLE locked =
-        CreateFileW(package.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    UniqueFile locked(
+        CreateFileW(package.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(locked);
     RunResult run = box.Run({L"-p", L"6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01", L"-r", L"0", L"-c",
                              box.catalog, L"-o", box.output});
-    CloseHandle(locked);
+    locked.Reset();
     EXPECT_EQ(run.exitCode, 0x8004A005u);
     EXPECT_EQ(ReadTextFile(package), "older package");
     ExpectWellFormed(run, "locked package");

@@ -2,6 +2,9 @@
 
 #include <iostream>
 
+#include "DebugOutput.h"
+#include "Text.h"
+
 namespace {
 
 std::vector<LogCapture::Event> events;
@@ -30,11 +33,11 @@ LogCapture::LogCapture(bool withEventLibrary)
     events.clear();
     debugStrings.clear();
     previousLogger = LoggerHelper::ExchangeInstanceForTesting(logger);
-    LoggerHelper::SetDebugOutputForTesting(&RecordDebugWide, &RecordDebugNarrow);
+    SetDebugOutputForTesting(&RecordDebugWide, &RecordDebugNarrow);
 }
 
 LogCapture::~LogCapture() {
-    LoggerHelper::SetDebugOutputForTesting(nullptr, nullptr);
+    SetDebugOutputForTesting(nullptr, nullptr);
     LoggerHelper::ExchangeInstanceForTesting(previousLogger);
     delete logger;
     std::wcout.rdbuf(previousBuffer);
@@ -42,16 +45,7 @@ LogCapture::~LogCapture() {
 }
 
 std::vector<std::wstring> LogCapture::Lines() const {
-    std::vector<std::wstring> lines;
-    const std::wstring text = stream.str();
-    size_t start = 0;
-    for (size_t end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    if (start < text.size()) {
-        lines.push_back(text.substr(start));
-    }
-    return lines;
+    return SplitLines(stream.str());
 }
 
 const std::vector<LogCapture::Event>& LogCapture::Events() const {

@@ -23,7 +23,7 @@ class LogCapture {
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
-    // wcout text split at newlines (the trailing empty piece dropped).
+    // wcout text split at newlines.
     std::vector<std::wstring> Lines() const;
     std::wstring Output() const { return stream.str(); }
     const std::vector<Event>& Events() const;

@@ -8,11 +8,13 @@
 #include <string>
 
 #include "Logger.h"
+#include "WinResources.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     std::setlocale(LC_ALL, "");
     int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    const UniqueLocalMemory arguments(CommandLineToArgvW(GetCommandLineW(), &argc));
+    wchar_t** argv = static_cast<wchar_t**>(arguments.Get());
     const std::wstring scenario = argc > 1 ? argv[1] : L"";
     int exitCode = 0;
     if (scenario == L"lines") {
@@ -29,6 +31,5 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     } else if (scenario == L"exit") {
         exitCode = argc > 2 ? _wtoi(argv[2]) : 0;
     }
-    LocalFree(argv);
     return exitCode;
 }

@@ -3,6 +3,8 @@
 #include <map>
 #include <string>
 
+#include "TestEnv.h"
+#include "Text.h"
 #include "WinResources.h"
 
 namespace {
@@ -22,38 +24,6 @@ UniqueFile CreateInheritableFile(const std::wstring& path, DWORD access, DWORD d
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::string ReadWholeFile(const std::wstring& path) {
-    UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::string content;
-    if (!file) {
-        return content;
-    }
-    char chunk[65536];
-    DWORD got = 0;
-    while (ReadFile(file.Get(), chunk, sizeof(chunk), &got, nullptr) && got > 0) {
-        content.append(chunk, got);
-    }
-    return content;
-}
-
-std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
-        lines.push_back(line);
-    }
-    if (start < text.size()) {
-        lines.push_back(text.substr(start));
-    }
-    return lines;
-}
-
 // Our environment with `extra` entries added or replacing ours (names compared without
 // regard to case, as Windows does).
 std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
@@ -65,11 +35,10 @@ std::wstring BuildEnvironment(const std::vector<std::wstring>& extra) {
         }
         return name;
     };
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* p = block; p != nullptr && *p != L'\0'; p += wcslen(p) + 1) {
+    const UniqueEnvironmentStrings block(GetEnvironmentStringsW());
+    for (const wchar_t* p = block.Get(); p != nullptr && *p != L'\0'; p += wcslen(p) + 1) {
         byName[key(p)] = p;
     }
-    FreeEnvironmentStringsW(block);
     for (const std::wstring& entry : extra) {
         byName[key(entry)] = entry;
     }
@@ -90,12 +59,8 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
     bytes.resize(read);
     std::string text;
     if (info.fUnicode) {
-        std::wstring wide(reinterpret_cast<const wchar_t*>(bytes.data()), read / sizeof(wchar_t));
-        const int n = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                          nullptr, 0, nullptr, nullptr);
-        text.resize(static_cast<size_t>(n));
-        WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), text.data(), n,
-                            nullptr, nullptr);
+        text = ToUtf8(std::wstring_view(reinterpret_cast<const wchar_t*>(bytes.data()),
+                                        read / sizeof(wchar_t)));
     } else {
         text = bytes;
     }
@@ -196,11 +161,12 @@ RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring&
             }
             DWORD continueStatus = DBG_CONTINUE;
             switch (event.dwDebugEventCode) {
+                // The debugger is handed these file handles and closes them.
                 case CREATE_PROCESS_DEBUG_EVENT:
-                    CloseHandle(event.u.CreateProcessInfo.hFile);
+                    UniqueHandle(event.u.CreateProcessInfo.hFile).Reset();
                     break;
                 case LOAD_DLL_DEBUG_EVENT:
-                    CloseHandle(event.u.LoadDll.hFile);
+                    UniqueHandle(event.u.LoadDll.hFile).Reset();
                     break;
                 case OUTPUT_DEBUG_STRING_EVENT:
                     result.debugStrings.push_back(
@@ -224,8 +190,8 @@ RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring&
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
         }
     }
-    result.output = ReadWholeFile(outPath);
-    result.errorOutput = ReadWholeFile(errPath);
+    result.output = ReadTextFile(outPath);
+    result.errorOutput = ReadTextFile(errPath);
     result.outputLines = SplitLines(result.output);
     DeleteFileW(outPath.c_str());
     DeleteFileW(errPath.c_str());

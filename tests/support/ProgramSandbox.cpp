@@ -51,13 +51,7 @@ RunResult ProgramSandbox::RunWith(const std::vector<std::wstring>& extra) {
 }
 
 std::vector<std::string> ProgramSandbox::Record() const {
-    std::vector<std::string> lines;
-    const std::string text = ReadTextFile(dir / L"record.txt");
-    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
-         start = end + 1) {
-        lines.push_back(text.substr(start, end - start));
-    }
-    return lines;
+    return SplitLines(ReadTextFile(dir / L"record.txt"));
 }
 
 std::string ProgramSandbox::RecordLine(const std::string& prefix) const {

@@ -5,11 +5,11 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
-#include "Util.h"
+#include "Queries.h"
 #include "WinResources.h"
 
 std::wstring BinDir() {
-    std::wstring exe = GetExePath(false);
+    const std::wstring exe = ExecutablePath().text;
     return exe.substr(0, exe.find_last_of(L"\\/"));
 }
 
@@ -38,8 +38,8 @@ TempDir::~TempDir() {
 bool RemoveTree(const std::wstring& path) {
     const std::wstring full = path.rfind(L"\\\\", 0) == 0 ? path : L"\\\\?\\" + path;
     WIN32_FIND_DATAW data;
-    HANDLE find = FindFirstFileW((full + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
+    UniqueFind find(FindFirstFileW((full + L"\\*").c_str(), &data));
+    if (find) {
         do {
             const std::wstring name = data.cFileName;
             if (name == L"." || name == L"..") {
@@ -53,29 +53,11 @@ bool RemoveTree(const std::wstring& path) {
                 SetFileAttributesW(longChild.c_str(), FILE_ATTRIBUTE_NORMAL);
                 DeleteFileW(longChild.c_str());
             }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        } while (FindNextFileW(find.Get(), &data));
     }
     SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
     RemoveDirectoryW(full.c_str());
     return GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES;
-}
-
-std::string Narrow(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                      nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring Widen(const std::string& text) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
 }
 
 bool WriteTextFile(const std::wstring& path, const std::string& content) {
@@ -103,12 +85,9 @@ std::string ReadTextFile(const std::wstring& path) {
 
 std::wstring InstalledEventLibrary::TargetPath() {
     wchar_t* folder = nullptr;
-    std::wstring path;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, &folder))) {
-        path = std::wstring(folder) + L"\\Quorvel\\ZelNSEvent.dll";
-    }
-    CoTaskMemFree(folder);
-    return path;
+    const HRESULT found = SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, &folder);
+    const UniqueCoTaskMemory owned(folder);
+    return SUCCEEDED(found) ? std::wstring(folder) + L"\\Quorvel\\ZelNSEvent.dll" : std::wstring();
 }
 
 InstalledEventLibrary::InstalledEventLibrary(const std::wstring& sourceDll) {

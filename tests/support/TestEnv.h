@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "Text.h"
+
 // Folder of the running test executable: every binary of the build lands there.
 std::wstring BinDir();
 
@@ -28,8 +30,6 @@ bool RemoveTree(const std::wstring& path);
 // Whole-file helpers for tests; UTF-8 on disk.
 bool WriteTextFile(const std::wstring& path, const std::string& content);
 std::string ReadTextFile(const std::wstring& path);
-std::string Narrow(const std::wstring& text);  // UTF-8
-std::wstring Widen(const std::string& text);   // from UTF-8
 
 // Installs a ZelNSEvent.dll into <Common Files>\Quorvel of the Wine prefix for the lifetime
 // of the object, so that processes started meanwhile bind it as the real one. Tests that use

@@ -9,6 +9,9 @@
 
 #include <string>
 
+#include "Text.h"
+#include "WinResources.h"
+
 namespace {
 
 [[maybe_unused]] std::string Escape(const wchar_t* text) {
@@ -22,12 +25,7 @@ namespace {
             escaped.push_back(*p);
         }
     }
-    const int n =
-        WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, escaped.c_str(), -1, out.data(), n, nullptr, nullptr);
-    out.resize(static_cast<size_t>(n > 0 ? n - 1 : 0));
-    return out;
+    return ToUtf8(escaped);
 }
 
 void Record(const std::string& line) {
@@ -35,14 +33,12 @@ void Record(const std::string& line) {
     if (GetEnvironmentVariableW(L"DP_EVENT_RECORD", path, MAX_PATH * 4) == 0) {
         return;
     }
-    HANDLE file = CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
+    const UniqueFile file(CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD written = 0;
-    WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    CloseHandle(file);
+    if (file) {
+        WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    }
 }
 
 }  // namespace

@@ -1,23 +1,16 @@
 #include "ScriptedPackager.h"
 
-#include "ForeignFrames.h"
-#include "GuidText.h"
-
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
+
+#include "ForeignFrames.h"
+#include "GuidText.h"
+#include "Text.h"
+#include "WinResources.h"
 
 namespace {
-
-std::wstring WideFromUtf8(const std::string& text) {
-    const int n =
-        MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
 
 std::string Reserved(const uint32_t* values, size_t count) {
     std::string text;
@@ -56,14 +49,8 @@ std::string GuidText(const GUID& guid) {
     return GuidToText(guid);
 }
 
-std::string Utf8(const wchar_t* text) {
-    if (text == nullptr) {
-        return "(null)";
-    }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n - 1 : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
-    return out;
+std::string RecordedText(const wchar_t* text) {
+    return text == nullptr ? "(null)" : ToUtf8(text);
 }
 
 // Keys: create_status, create_fault, create_null, init_status, patches_status,
@@ -72,12 +59,7 @@ std::string Utf8(const wchar_t* text) {
 // write_package, watch=<path>.
 PackagerScript PackagerScript::Parse(const std::string& text) {
     PackagerScript script;
-    std::istringstream lines(text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
+    for (const std::string& line : SplitLines(text)) {
         const size_t eq = line.find('=');
         if (eq == std::string::npos) {
             continue;
@@ -114,7 +96,7 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             patch.unreadableVendorFile = vendor == ":unreadable";
             patch.vendorFile = patch.nullVendorFile || patch.unreadableVendorFile
                                    ? L""
-                                   : WideFromUtf8(vendor);
+                                   : FromUtf8(vendor);
             script.patches.push_back(patch);
         } else if (key == "null_array") {
             script.nullPatchArray = number != 0;
@@ -127,7 +109,7 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
         } else if (key == "fault_kind") {
             script.faultKind = value;
         } else if (key == "watch") {
-            script.watchedFiles.push_back(WideFromUtf8(value));
+            script.watchedFiles.push_back(FromUtf8(value));
         }
     }
     return script;
@@ -181,17 +163,17 @@ ULONG ScriptedPackager::Release() {
 int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
     FaultIf(script, "Initialize", record);
     record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
-           " packagerLog=" + Utf8(info->packagerLog) + " catalogFile=" + Utf8(info->catalogFile) +
+           " packagerLog=" + RecordedText(info->packagerLog) + " catalogFile=" + RecordedText(info->catalogFile) +
            " reserved1=" + Reserved(info->reserved1, 2) + " patchId=" + GuidText(info->patchId) +
            " patchCount=" + std::to_string(info->patchCount) + " patch=" +
            GuidText(info->patches->id) + "/" + std::to_string(info->patches->languageId) +
            " reserved2=" + Reserved(info->reserved2, 3));
     wchar_t path[32768];
     const DWORD n = GetEnvironmentVariableW(L"Path", path, 32768);
-    record("Initialize Path=" + (n > 0 && n < 32768 ? Utf8(path) : std::string()));
+    record("Initialize Path=" + (n > 0 && n < 32768 ? RecordedText(path) : std::string()));
     for (const std::wstring& watched : script.watchedFiles) {
         const bool exists = GetFileAttributesW(watched.c_str()) != INVALID_FILE_ATTRIBUTES;
-        record("Initialize exists " + Utf8(watched.c_str()) + "=" + (exists ? "1" : "0"));
+        record("Initialize exists " + RecordedText(watched.c_str()) + "=" + (exists ? "1" : "0"));
     }
     return script.initializeStatus;
 }
@@ -262,7 +244,7 @@ int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileI
 int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wchar_t* packageFile,
                                         const DeploymentOptions* options) {
     FaultIf(script, "CreatePackage", record);
-    record("CreatePackage source=" + Utf8(request->source) + " reserved1=" +
+    record("CreatePackage source=" + RecordedText(request->source) + " reserved1=" +
            std::to_string(request->reserved1) + " count=" + std::to_string(request->count) +
            " reserved2=" + Reserved(request->reserved2, 2));
     for (uint32_t i = 0; i < request->count; ++i) {
@@ -270,19 +252,18 @@ int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wch
         record("CreatePackage item " + GuidText(item.id) + "/" + std::to_string(item.languageId) +
                " index=" + std::to_string(item.index) + " reserved=" + Reserved(item.reserved, 2));
     }
-    record("CreatePackage packageFile=" + Utf8(packageFile));
+    record("CreatePackage packageFile=" + RecordedText(packageFile));
     record("CreatePackage deploymentLogLevel=" + std::to_string(options->deploymentLogLevel) +
-           " deploymentLog=" + Utf8(options->deploymentLog) + " eventsHandlerDll=" +
-           Utf8(options->eventsHandlerDll) + " flags=" + std::to_string(options->flags) +
+           " deploymentLog=" + RecordedText(options->deploymentLog) + " eventsHandlerDll=" +
+           RecordedText(options->eventsHandlerDll) + " flags=" + std::to_string(options->flags) +
            " reserved1=" + Reserved(options->reserved1, 6) +
            " reserved2=" + Reserved(options->reserved2, 6));
     if (script.createPackageStatus == 0 && script.writePackage) {
-        HANDLE file = CreateFileW(packageFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            DWORD written = 0;
-            WriteFile(file, "package", 7, &written, nullptr);
-            CloseHandle(file);
+        const UniqueFile file(CreateFileW(packageFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        DWORD written = 0;
+        if (file) {
+            WriteFile(file.Get(), "package", 7, &written, nullptr);
         }
     }
     return script.createPackageStatus;

@@ -45,7 +45,7 @@ struct PackagerScript {
 
 // Text forms used in the record.
 std::string GuidText(const GUID& guid);
-std::string Utf8(const wchar_t* text);  // "(null)" for a null pointer
+std::string RecordedText(const wchar_t* text);  // UTF-8; "(null)" for a null pointer
 
 class ScriptedPackager : public IPackager {
   public:

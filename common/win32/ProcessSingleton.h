@@ -2,9 +2,12 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 // Holds one process-wide object that is created on first use. The object is tested without
-// the lock, then again after taking it, so exactly one is created however callers race; once
-// published it never changes, so readers need no lock.
+// the lock, then again after taking it, so exactly one is created however callers race; it
+// is published with release ordering and read with acquire ordering, so a reader that sees
+// the pointer also sees the finished object, and needs no lock.
 //
 // Meant to be a static object: it is constructed during static initialisation and, at normal
 // process exit, first deletes its lock and then destroys the object (neither step takes the
@@ -15,9 +18,8 @@ class ProcessSingleton {
     ProcessSingleton() { InitializeCriticalSection(&lock); }
     ~ProcessSingleton() {
         DeleteCriticalSection(&lock);
-        shutDown = true;
-        delete instance;
-        instance = nullptr;
+        shutDown.store(true, std::memory_order_release);
+        delete instance.exchange(nullptr, std::memory_order_acq_rel);
     }
     ProcessSingleton(const ProcessSingleton&) = delete;
     ProcessSingleton& operator=(const ProcessSingleton&) = delete;
@@ -27,31 +29,30 @@ class ProcessSingleton {
     // tries again.
     template <typename Create>
     T* Get(Create create) {
-        if (instance != nullptr || shutDown) {
-            return instance;
+        if (T* existing = instance.load(std::memory_order_acquire);
+            existing != nullptr || shutDown.load(std::memory_order_acquire)) {
+            return existing;
         }
         EnterCriticalSection(&lock);
-        if (instance == nullptr) {
+        T* current = instance.load(std::memory_order_relaxed);
+        if (current == nullptr) {
             try {
-                instance = create();
+                current = create();
             } catch (...) {
                 LeaveCriticalSection(&lock);
                 throw;
             }
+            instance.store(current, std::memory_order_release);
         }
         LeaveCriticalSection(&lock);
-        return instance;
+        return current;
     }
 
     // Replaces the object without destroying the previous one, which is returned (tests).
-    T* Exchange(T* replacement) {
-        T* previous = instance;
-        instance = replacement;
-        return previous;
-    }
+    T* Exchange(T* replacement) { return instance.exchange(replacement, std::memory_order_acq_rel); }
 
   private:
     CRITICAL_SECTION lock;
-    T* instance = nullptr;
-    bool shutDown = false;
+    std::atomic<T*> instance{nullptr};
+    std::atomic<bool> shutDown{false};
 };

@@ -6,7 +6,7 @@
 
 // One small owner per Win32 resource kind. Closing never disturbs the thread's last-error
 // code, so an owner may go out of scope between a failing call and the GetLastError() that
-// reports it.
+// reports it. These owners are the only places that close, free or release what they hold.
 template <typename Traits>
 class UniqueResource {
   public:
@@ -16,10 +16,10 @@ class UniqueResource {
     explicit UniqueResource(Type value) : value(value) {}
     ~UniqueResource() { Reset(); }
 
-    UniqueResource(UniqueResource&& other) noexcept : value(other.Release()) {}
+    UniqueResource(UniqueResource&& other) noexcept : value(other.Detach()) {}
     UniqueResource& operator=(UniqueResource&& other) noexcept {
         if (this != &other) {
-            Reset(other.Release());
+            Reset(other.Detach());
         }
         return *this;
     }
@@ -30,15 +30,17 @@ class UniqueResource {
     bool IsValid() const { return value != Traits::Invalid(); }
     explicit operator bool() const { return IsValid(); }
 
-    Type Release() { return std::exchange(value, Traits::Invalid()); }
+    // Gives up ownership without closing.
+    Type Detach() { return std::exchange(value, Traits::Invalid()); }
 
+    // Closes what is held (if anything) and takes `newValue`.
     void Reset(Type newValue = Traits::Invalid()) {
-        if (value != Traits::Invalid()) {
+        const Type old = std::exchange(value, newValue);
+        if (old != Traits::Invalid()) {
             const DWORD lastError = GetLastError();
-            Traits::Close(value);
+            Traits::Close(old);
             SetLastError(lastError);
         }
-        value = newValue;
     }
 
   private:
@@ -58,6 +60,12 @@ struct FileHandleTraits {
     static void Close(Type h) { CloseHandle(h); }
 };
 
+struct FindHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return INVALID_HANDLE_VALUE; }
+    static void Close(Type h) { FindClose(h); }
+};
+
 struct ModuleTraits {
     using Type = HMODULE;
     static Type Invalid() { return nullptr; }
@@ -70,17 +78,42 @@ struct LocalMemoryTraits {
     static void Close(Type h) { LocalFree(h); }
 };
 
+struct EnvironmentStringsTraits {
+    using Type = wchar_t*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type block) { FreeEnvironmentStringsW(block); }
+};
+
+struct EventSourceTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { DeregisterEventSource(h); }
+};
+
 struct CoTaskMemoryTraits {
     using Type = void*;
     static Type Invalid() { return nullptr; }
     static void Close(Type p);  // CoTaskMemFree; defined out of line to keep <objbase.h> local
 };
 
+// A COM-style object: one reference, given up with its Release.
+template <typename Interface>
+struct ComReferenceTraits {
+    using Type = Interface*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type object) { object->Release(); }
+};
+
 using UniqueHandle = UniqueResource<KernelHandleTraits>;
 using UniqueFile = UniqueResource<FileHandleTraits>;
+using UniqueFind = UniqueResource<FindHandleTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueLocalMemory = UniqueResource<LocalMemoryTraits>;
+using UniqueEnvironmentStrings = UniqueResource<EnvironmentStringsTraits>;
+using UniqueEventSource = UniqueResource<EventSourceTraits>;
 using UniqueCoTaskMemory = UniqueResource<CoTaskMemoryTraits>;
+template <typename Interface>
+using UniqueComReference = UniqueResource<ComReferenceTraits<Interface>>;
 
 // Converts a GetProcAddress result into the typed entry point it is known to be.
 template <typename Function>

@@ -1,0 +1,105 @@
+#include "Queries.h"
+
+#include <string>
+
+#include "DebugOutput.h"
+
+namespace {
+
+constexpr DWORD kExePathGrowth = 260;
+constexpr DWORD kExePathLastGrowableSize = 4096;
+constexpr const char* kSourceFile = "common/win32/Queries.cpp: ";
+
+}  // namespace
+
+QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName) {
+    QueryAnswer answer;
+    std::wstring buffer;
+    for (DWORD size = kExePathGrowth;; size += kExePathGrowth) {
+        buffer.assign(size, L'\0');
+        const DWORD written = moduleFileName(nullptr, buffer.data(), size);
+        const DWORD error = GetLastError();
+        if (written != 0 && written < size) {
+            answer.succeeded = true;
+            answer.text.assign(buffer.c_str());
+            return answer;
+        }
+        // 0 is a failure; an answer of the whole size means the path was cut.
+        if (written == 0 || size >= kExePathLastGrowableSize) {
+            answer.error = error;
+            return answer;
+        }
+    }
+}
+
+QueryAnswer CurrentDirectory() {
+    return FillText([](wchar_t* buffer, DWORD capacity) {
+        return GetCurrentDirectoryW(capacity, buffer);
+    });
+}
+
+QueryAnswer EnvironmentVariable(const wchar_t* name) {
+    return FillText([name](wchar_t* buffer, DWORD capacity) {
+        return GetEnvironmentVariableW(name, buffer, capacity);
+    });
+}
+
+QueryAnswer FullPathName(const wchar_t* path) {
+    return FillText([path](wchar_t* buffer, DWORD capacity) {
+        return GetFullPathNameW(path, capacity, buffer, nullptr);
+    });
+}
+
+std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
+    const size_t separator = path.find_last_of(L"\\/");
+    std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    if (stripExtension) {
+        const size_t dot = name.rfind(L'.');
+        if (dot != std::wstring::npos) {
+            name.resize(dot);
+        }
+    }
+    return name;
+}
+
+std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName) {
+    const QueryAnswer path = ExecutablePath(moduleFileName);
+    if (!path.succeeded) {
+        const std::string line = std::string(kSourceFile) + "GetExePath failed. Err = " +
+                                 std::to_string(path.error) + "\n";
+        DebugOutputNarrow(line.c_str());
+        SetLastError(path.error);
+        return std::wstring();
+    }
+    return path.text;
+}
+
+std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension) {
+    if (path == nullptr || path[0] == L'\0') {
+        DebugOutput(L"GetNameFromPath: null path specified");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return std::wstring();
+    }
+    return LastPathElement(path, stripExtension);
+}
+
+bool IsReadableMemory(const void* address, uint64_t bytes) {
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    uint64_t at = reinterpret_cast<uintptr_t>(address);
+    if (address == nullptr || at + bytes < at) {
+        return false;
+    }
+    const uint64_t end = at + bytes;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION region{};
+        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<uintptr_t>(at)), &region,
+                         sizeof(region)) == 0 ||
+            region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
+            (region.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0) {
+            return false;
+        }
+        at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "Fill.h"
+
+// The platform's answers about the process and its paths, each with the error code of the
+// call that failed. Nothing here reports through the logger; the two "WithoutLogger" forms
+// write their failures to the debugger output, for callers that cannot use the logger (the
+// logger itself, while it names its process).
+
+using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
+
+// Full path of the running executable. The buffer grows in steps of 260 characters up to
+// 4160; a path that needs more fails with the code the last call left (122 on Windows and
+// Wine). `moduleFileName` stands for GetModuleFileNameW, injectable for tests.
+QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+
+// The current directory, a variable's value ("not defined" is error 203) and the full path of
+// `path`, through FillText.
+QueryAnswer CurrentDirectory();
+QueryAnswer EnvironmentVariable(const wchar_t* name);
+QueryAnswer FullPathName(const wchar_t* path);
+
+// The last element of `path` (after the last "\" or "/"), optionally without its extension
+// (the part from the element's last "."). Empty for a path that ends with a separator.
+std::wstring LastPathElement(const std::wstring& path, bool stripExtension);
+
+// ExecutablePath; a failure writes "<this source file>: GetExePath failed. Err = <code>\n"
+// to the debugger output, sets the last error to the code and answers "".
+std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+
+// LastPathElement; a null or empty path writes "GetNameFromPath: null path specified" to the
+// debugger output, sets the last error to 87 and answers "".
+std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension);
+
+// True when every byte of [address, address + bytes) lies in committed, readable memory of
+// this process: a check of what a foreign library hands out before it is read.
+bool IsReadableMemory(const void* address, uint64_t bytes);

@@ -35,7 +35,7 @@ class LibraryFactory : public PackagerFactory {
             outcome.faultCode = code;
             return outcome;
         }
-        outcome.called = true;
+        outcome.returned = true;
         outcome.status = static_cast<int32_t>(call.status);
         return outcome;
     }

@@ -11,11 +11,11 @@ inline constexpr uint32_t kDelayLoadFacility = 0xC06D0000u;
 
 // The outcome of one CreatePackager call.
 struct CreateOutcome {
-    // False when the library or its export could not be bound, or when the call faulted;
-    // `faultCode` then holds the code to report.
-    bool called = false;
+    // True when CreatePackager was bound and returned; false when the library or its export
+    // could not be bound, or when the call faulted. `faultCode` then holds the code to report.
+    bool returned = false;
     uint32_t faultCode = 0;
-    // CreatePackager's own status, when `called`.
+    // CreatePackager's own status, when `returned`.
     int32_t status = 0;
 };
 

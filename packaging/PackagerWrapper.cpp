@@ -78,11 +78,11 @@ PackagerWrapper::~PackagerWrapper() {
     runtimeDir.clear();
     packagerDir.clear();
     packageFile.clear();
-    if (packager != nullptr) {
+    // The one reference is given up through the guard: Release is the library's code too.
+    if (IPackager* object = packager.Detach()) {
         int32_t ignored = 0;
         CallLibrary(
-            L"Release", [this] { return static_cast<int32_t>(packager->Release()); }, &ignored);
-        packager = nullptr;
+            L"Release", [object] { return static_cast<int32_t>(object->Release()); }, &ignored);
     }
 }
 
@@ -163,24 +163,24 @@ int32_t PackagerWrapper::PrepareEnvironment() {
 }
 
 int32_t PackagerWrapper::InitPackager() {
-    const CreateOutcome outcome = platform.factory->Create(&packager);
-    if (!outcome.called) {
-        packager = nullptr;
+    IPackager* created = nullptr;
+    const CreateOutcome outcome = platform.factory->Create(&created);
+    if (!outcome.returned) {
         Report(kLevelError, L"InitPackager: cannot load KQPackager.dll; Err = %d",
                static_cast<int>(outcome.faultCode));
         return 1;
     }
     if (outcome.status < 0) {
         // A failed call hands out no reference, whatever it left in the out parameter.
-        packager = nullptr;
         Report(kLevelError, L"Unable to load/construct packager due to error %d",
                static_cast<int>(outcome.status));
         return outcome.status;
     }
-    if (packager == nullptr) {
+    if (created == nullptr) {
         Report(kLevelError, L"%s", L"InitPackager: CreatePackager succeeded without a packager");
         return 1;
     }
+    packager.Reset(created);
 
     patchInfo = PatchInfo{patchId, languageId, 0};
     PackagerInitInfo info{};
@@ -192,7 +192,7 @@ int32_t PackagerWrapper::InitPackager() {
     info.patches = &patchInfo;
     int32_t status = 0;
     if (!CallLibrary(
-            L"Initialize", [&] { return packager->Initialize(&info); }, &status)) {
+            L"Initialize", [&] { return packager.Get()->Initialize(&info); }, &status)) {
         return 1;
     }
     if (status != 0) {
@@ -214,7 +214,7 @@ int32_t PackagerWrapper::BuildPackage() {
     PatchList list{0, nullptr};
     int32_t listed = 0;
     if (!CallLibrary(
-            L"GetAvailablePatches", [&] { return packager->GetAvailablePatches(&list); },
+            L"GetAvailablePatches", [&] { return packager.Get()->GetAvailablePatches(&list); },
             &listed)) {
         return 1;
     }
@@ -274,7 +274,7 @@ int32_t PackagerWrapper::BuildPackage() {
         VendorFileInfo file{0, nullptr};
         int32_t status = 0;
         if (!CallLibrary(
-                L"GetVendorPatchFile", [&] { return packager->GetVendorPatchFile(&entry, &file); },
+                L"GetVendorPatchFile", [&] { return packager.Get()->GetVendorPatchFile(&entry, &file); },
                 &status)) {
             return 1;
         }
@@ -334,7 +334,7 @@ int32_t PackagerWrapper::BuildPackage() {
     int32_t created = 0;
     if (!CallLibrary(
             L"CreatePackage",
-            [&] { return packager->CreatePackage(&request, packageFile.c_str(), &options); },
+            [&] { return packager.Get()->CreatePackage(&request, packageFile.c_str(), &options); },
             &created)) {
         return 1;
     }

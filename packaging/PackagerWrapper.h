@@ -6,6 +6,7 @@
 #include "PackagerBinding.h"
 #include "PackagerInterface.h"
 #include "PackagerParams.h"
+#include "WinResources.h"
 
 // What the wrapper takes from its surroundings; the real ones unless a test injects others.
 struct PackagingPlatform {
@@ -50,7 +51,7 @@ class PackagerWrapper {
   private:
     PackagingPlatform platform;
 
-    IPackager* packager = nullptr;
+    UniqueComReference<IPackager> packager;
     PatchInfo patchInfo{};
     GUID patchId{};
     uint16_t languageId = 0;

@@ -42,7 +42,7 @@ class Build : public ::testing::Test {
                 outcome.faultCode = build->notBoundCode;
                 return outcome;
             }
-            outcome.called = true;
+            outcome.returned = true;
             outcome.status = ScriptedPackager::Create(
                 build->script, [this](const std::string& line) { build->record.push_back(line); },
                 &IID_IPackager, packager);

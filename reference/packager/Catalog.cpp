@@ -4,21 +4,13 @@
 #include <cwctype>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
 
+#include "Text.h"
 #include "ZipArchive.h"
 
 namespace {
 
 constexpr uint64_t kMaxCatalogText = 64ull << 20;
-
-std::wstring FromUtf8(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                                      static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
 
 bool IsDosDeviceName(const std::wstring& step) {
     // CON, NUL, COM1 and the like name devices in every folder, with any extension.
@@ -79,14 +71,9 @@ bool StaysInCurrentFolder(const std::wstring& name) {
 bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
                       std::string* detail) {
     patches->clear();
-    std::istringstream lines(text);
-    std::string line;
     int number = 0;
-    while (std::getline(lines, line)) {
+    for (std::string line : SplitLines(text)) {
         ++number;
-        if (!line.empty() && line.back() == '\r') {
-            line.pop_back();
-        }
         if (number == 1 && line.size() >= 3 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
             line.erase(0, 3);
         }
@@ -110,7 +97,7 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
         patch.languageId = static_cast<uint16_t>(languageId);
         const std::string vendor =
             line.substr(c2 + 1, c3 == std::string::npos ? std::string::npos : c3 - c2 - 1);
-        patch.vendorFile = FromUtf8(vendor);
+        patch.vendorFile = FromUtf8(vendor, true);
         if (vendor.empty() || patch.vendorFile.empty()) {
             *detail = "line " + std::to_string(number) + ": no vendor file name";
             return false;

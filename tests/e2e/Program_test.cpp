@@ -29,16 +29,12 @@ class Program : public ::testing::Test, protected ProgramSandbox {
     void InstallPackager(const wchar_t* variant, const std::wstring& folder) {
         ASSERT_TRUE(ProgramSandbox::InstallPackager(std::wstring(L"doubles\\") + variant, folder));
     }
-    RunResult Run(const std::vector<std::wstring>& args) {
-        RunResult result = ProgramSandbox::Run(args);
+    RunResult Run(const std::vector<std::wstring>& args,
+                  std::vector<std::wstring> environment = {}) override {
+        RunResult result = ProgramSandbox::Run(args, std::move(environment));
         EXPECT_TRUE(result.started);
         EXPECT_FALSE(result.timedOut);
         return result;
-    }
-    RunResult RunWith(const std::vector<std::wstring>& extra) {
-        std::vector<std::wstring> args = Required();
-        args.insert(args.end(), extra.begin(), extra.end());
-        return Run(args);
     }
 };
 

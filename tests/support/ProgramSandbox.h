@@ -13,6 +13,7 @@
 class ProgramSandbox {
   public:
     ProgramSandbox();
+    virtual ~ProgramSandbox() = default;
 
     // Copies a packager library variant (a folder under bin\doubles, or "reference") into
     // `folder` as KQPackager.dll.
@@ -21,8 +22,9 @@ class ProgramSandbox {
     // The four required options for the sample patch, region 0.
     std::vector<std::wstring> Required() const;
 
-    RunResult Run(const std::vector<std::wstring>& args,
-                  std::vector<std::wstring> environment = {});
+    // Runs the executable in work\ with `args`; RunWith puts the required options first.
+    virtual RunResult Run(const std::vector<std::wstring>& args,
+                          std::vector<std::wstring> environment = {});
     RunResult RunWith(const std::vector<std::wstring>& extra);
 
     // The packager double's record, a line per entry, and the first line starting with

@@ -1,17 +1,25 @@
-// The reference packager writing a package of vendor files of 256 MiB in all, against
-// CopyFileW of the same files, in the same run. Prints both throughputs and their ratio.
-// Usage: package_bench [total MiB] [files]
+// The reference packager against copies of the same bytes, in the same run, best of three.
+// For each data set (incompressible vendor files, and half compressible ones) it prints
+// CopyFileW, the durable copy (CopyFileW, then FlushFileBuffers on each copy: the package is
+// flushed too before it is renamed into place), the flush's own share and CreatePackage, and
+// the line "throughput ratio (package / durable copy): X.XX".
+// Usage: package_bench [--folder <dir>] [--keep] [total MiB] [files]
+// With --keep the data sets stay in <dir>\<set>\vendor for a native comparison; each set's
+// folder and its package throughput are printed as "set <name> <folder> <MiB/s>".
 #include <windows.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "PackagerInterface.h"
+#include "Queries.h"
+#include "Text.h"
+#include "WinResources.h"
 #include "ZipArchive.h"
 
 namespace {
@@ -21,58 +29,98 @@ double Now() {
         .count();
 }
 
-std::wstring TempFolder() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    std::wstring folder =
-        std::wstring(base) + L"dp-package-bench-" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
-    return folder;
-}
-
-bool WriteFileWhole(const std::wstring& path, const std::string& data) {
+bool WriteWhole(const std::wstring& path, const std::string& data) {
     const UniqueFile file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     DWORD done = 0;
     return file &&
-           WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr);
+           WriteFile(file.Get(), data.data(), static_cast<DWORD>(data.size()), &done, nullptr) &&
+           done == data.size();
 }
 
-std::wstring ExeFolder() {
-    wchar_t path[MAX_PATH * 4];
-    GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
-    std::wstring text = path;
-    return text.substr(0, text.find_last_of(L'\\'));
+bool Flush(const std::wstring& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    return file && FlushFileBuffers(file.Get());
 }
 
-}  // namespace
+struct Xorshift {
+    uint64_t state = 88172645463325252ull;
+    uint64_t Next() {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        return state;
+    }
+};
 
-int main(int argc, char** argv) {
-    const size_t totalMiB = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
-    const size_t files = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 8;
-    const size_t fileSize = (totalMiB << 20) / files;
-    const std::wstring folder = TempFolder();
-    SetCurrentDirectoryW(folder.c_str());
+// Installer-like content: random bytes, which no compressor shrinks.
+void FillIncompressible(std::string& data, Xorshift& random) {
+    for (size_t i = 0; i + 8 <= data.size(); i += 8) {
+        const uint64_t value = random.Next();
+        std::memcpy(&data[i], &value, 8);
+    }
+}
+
+// Half text-like runs (words of a small vocabulary), half random blocks, in 64 KiB stretches:
+// it deflates to a little over half, so the sampler compresses it.
+void FillHalfCompressible(std::string& data, Xorshift& random) {
+    static const char* const kWords[] = {"setup ", "patch ", "install ", "msi ", "update ",
+                                         "file ", "version ", "registry ", "key ", "value "};
+    constexpr size_t kStretch = 64 * 1024;
+    for (size_t at = 0; at < data.size(); at += kStretch) {
+        const size_t end = std::min(data.size(), at + kStretch);
+        if ((at / kStretch) % 2 == 0) {
+            size_t i = at;
+            while (i < end) {
+                const char* word = kWords[random.Next() % 10];
+                for (; *word != '\0' && i < end; ++word) {
+                    data[i++] = *word;
+                }
+            }
+        } else {
+            for (size_t i = at; i < end; ++i) {
+                data[i] = static_cast<char>(random.Next());
+            }
+        }
+    }
+}
+
+std::wstring VendorName(size_t i) {
+    wchar_t name[32];
+    std::swprintf(name, 32, L"vendor\\file%02zu.msp", i);
+    return name;
+}
+
+struct Figures {
+    double copy = 1e9, durableCopy = 1e9, package = 1e9;
+};
+
+// One data set in `folder`: writes its files and catalog, then measures.
+bool MeasureSet(IPackager* packager, const std::wstring& folder, size_t files, size_t fileSize,
+                bool compressible, Figures* best) {
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!SetCurrentDirectoryW(folder.c_str())) {
+        return false;
+    }
     CreateDirectoryW(L"vendor", nullptr);
     CreateDirectoryW(L"copies", nullptr);
-
-    // Installer-like content: incompressible.
+    Xorshift random;
     std::string data(fileSize, '\0');
-    uint64_t state = 88172645463325252ull;
-    for (size_t i = 0; i + 8 <= data.size(); i += 8) {
-        state ^= state << 13, state ^= state >> 7, state ^= state << 17;
-        std::memcpy(&data[i], &state, 8);
-    }
     std::string csv = "guid,language,vendor_file,title\n";
     std::vector<PackageItem> items;
     for (size_t i = 0; i < files; ++i) {
-        char name[64];
-        std::snprintf(name, sizeof(name), "vendor\\file%02zu.msp", i);
-        data[0] = static_cast<char>(i);
-        WriteFileWhole(std::wstring(name, name + strlen(name)), data);
-        char line[160];
+        if (compressible) {
+            FillHalfCompressible(data, random);
+        } else {
+            FillIncompressible(data, random);
+        }
+        if (!WriteWhole(VendorName(i), data)) {
+            return false;
+        }
+        char line[128];
         std::snprintf(line, sizeof(line), "%08zX-0000-0000-0000-000000000001,0x0409,%s,bench\n",
-                      i + 1, name);
+                      i + 1, ToUtf8(VendorName(i)).c_str());
         csv += line;
         PackageItem item{};
         item.id = GUID{static_cast<unsigned long>(i + 1), 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
@@ -80,73 +128,139 @@ int main(int argc, char** argv) {
         item.index = static_cast<uint32_t>(i);
         items.push_back(item);
     }
-    WriteFileWhole(L"patches.csv", csv);
+    WriteWhole(L"patches.csv", csv);
     {
         const UniqueFile catalog(CreateFileW(L"windowspatchdata.zip", GENERIC_WRITE, 0, nullptr,
                                              CREATE_ALWAYS, 0, nullptr));
         ZipWriter writer(catalog.Get());
-        writer.AddFile("patches.csv", L"patches.csv");
-        writer.Finish();
+        if (writer.AddFile("patches.csv", L"patches.csv") != ZipStatus::Ok ||
+            writer.Finish() != ZipStatus::Ok) {
+            return false;
+        }
     }
-
-    HMODULE library = LoadLibraryW((ExeFolder() + L"\\reference\\KQPackager.dll").c_str());
-    auto create = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
-    IPackager* created = nullptr;
-    if (create == nullptr || create(&IID_IPackager, &created) < 0 || created == nullptr) {
-        std::fprintf(stderr, "cannot load reference\\KQPackager.dll\n");
-        return 2;
-    }
-    const UniqueComReference<IPackager> owned(created);
-    IPackager* packager = owned.Get();
     const std::wstring catalogPath = folder + L"\\windowspatchdata.zip";
     PackagerInitInfo info{};
     info.catalogFile = catalogPath.c_str();
     if (packager->Initialize(&info) != 0) {
         std::fprintf(stderr, "cannot read the bench catalog\n");
-        return 2;
+        return false;
     }
     PackageRequest request{L"local", 0, static_cast<uint32_t>(items.size()), items.data(), {0, 0}};
     DeploymentOptions options{};
     options.flags = kRemoveTempFilesFlags;
+    const std::wstring package = folder + L"\\package.zip";
 
-    double bestCopy = 1e9, bestPackage = 1e9;
     for (int round = 0; round < 3; ++round) {
-        double start = Now();
-        for (size_t i = 0; i < files; ++i) {
-            wchar_t from[64], to[64];
-            std::swprintf(from, 64, L"vendor\\file%02zu.msp", i);
-            std::swprintf(to, 64, L"copies\\file%02zu.msp", i);
-            CopyFileW(from, to, FALSE);
+        for (bool durable : {false, true}) {
+            const double start = Now();
+            for (size_t i = 0; i < files; ++i) {
+                const std::wstring copy = L"copies" + VendorName(i).substr(6);
+                if (!CopyFileW(VendorName(i).c_str(), copy.c_str(), FALSE) ||
+                    (durable && !Flush(copy))) {
+                    return false;
+                }
+            }
+            double& figure = durable ? best->durableCopy : best->copy;
+            figure = std::min(figure, Now() - start);
         }
-        bestCopy = std::min(bestCopy, Now() - start);
-        start = Now();
-        const int32_t status =
-            packager->CreatePackage(&request, (folder + L"\\package.zip").c_str(), &options);
-        bestPackage = std::min(bestPackage, Now() - start);
+        const double start = Now();
+        const int32_t status = packager->CreatePackage(&request, package.c_str(), &options);
+        best->package = std::min(best->package, Now() - start);
         if (status != 0) {
             std::fprintf(stderr, "CreatePackage failed: 0x%08X\n", static_cast<unsigned>(status));
-            return 2;
+            return false;
         }
     }
-    const double mib = static_cast<double>(fileSize * files) / (1 << 20);
-    std::printf("vendor files: %zu x %.1f MiB, best of 3\n", files, mib / files);
-    std::printf("CopyFileW:      %.3f s (%.0f MiB/s)\n", bestCopy, mib / bestCopy);
-    std::printf("CreatePackage:  %.3f s (%.0f MiB/s)\n", bestPackage, mib / bestPackage);
-    std::printf("throughput ratio (package / copy): %.2f\n", bestCopy / bestPackage);
-
     for (size_t i = 0; i < files; ++i) {
-        wchar_t name[64];
-        std::swprintf(name, 64, L"vendor\\file%02zu.msp", i);
-        DeleteFileW(name);
-        std::swprintf(name, 64, L"copies\\file%02zu.msp", i);
+        DeleteFileW((L"copies" + VendorName(i).substr(6)).c_str());
+    }
+    RemoveDirectoryW(L"copies");
+    return true;
+}
+
+void RemoveSet(const std::wstring& folder, size_t files) {
+    SetCurrentDirectoryW(folder.c_str());
+    for (size_t i = 0; i < files; ++i) {
+        DeleteFileW(VendorName(i).c_str());
+    }
+    for (const wchar_t* name : {L"package.zip", L"patches.csv", L"windowspatchdata.zip"}) {
         DeleteFileW(name);
     }
-    DeleteFileW(L"package.zip");
-    DeleteFileW(L"patches.csv");
-    DeleteFileW(L"windowspatchdata.zip");
     RemoveDirectoryW(L"vendor");
-    RemoveDirectoryW(L"copies");
     SetCurrentDirectoryW(L"..");
     RemoveDirectoryW(folder.c_str());
+}
+
+std::wstring ExeFolder() {
+    const std::wstring exe = ExecutablePath().text;
+    return exe.substr(0, exe.find_last_of(L'\\'));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::wstring base;
+    bool keep = false;
+    std::vector<size_t> numbers;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--folder" && i + 1 < argc) {
+            base = FromUtf8(argv[++i]);
+        } else if (arg == "--keep") {
+            keep = true;
+        } else {
+            numbers.push_back(std::strtoul(arg.c_str(), nullptr, 10));
+        }
+    }
+    const size_t totalMiB = numbers.size() > 0 ? numbers[0] : 256;
+    const size_t files = numbers.size() > 1 ? numbers[1] : 8;
+    const size_t fileSize = (totalMiB << 20) / files;
+    if (base.empty()) {
+        wchar_t temp[MAX_PATH + 1];
+        GetTempPathW(MAX_PATH + 1, temp);
+        base = std::wstring(temp) + L"dp-package-bench-" + std::to_wstring(GetCurrentProcessId());
+    }
+    CreateDirectoryW(base.c_str(), nullptr);
+
+    const UniqueModule library(
+        LoadLibraryW((ExeFolder() + L"\\reference\\KQPackager.dll").c_str()));
+    auto create =
+        FunctionCast<CreatePackagerFn>(GetProcAddress(library.Get(), "CreatePackager"));
+    IPackager* created = nullptr;
+    if (create == nullptr || create(&IID_IPackager, &created) < 0 || created == nullptr) {
+        std::fprintf(stderr, "cannot load reference\\KQPackager.dll\n");
+        return 2;
+    }
+    const UniqueComReference<IPackager> packager(created);
+
+    const double mib = static_cast<double>(fileSize * files) / (1 << 20);
+    std::printf("vendor files: %zu x %.1f MiB per data set, best of 3\n", files, mib / files);
+    for (bool compressible : {false, true}) {
+        const char* name = compressible ? "half-compressible" : "incompressible";
+        const std::wstring folder = base + L"\\" + FromUtf8(name);
+        Figures best;
+        if (!MeasureSet(packager.Get(), folder, files, fileSize, compressible, &best)) {
+            std::fprintf(stderr, "the %s data set failed, error %lu\n", name, GetLastError());
+            return 2;
+        }
+        std::printf("== %s\n", name);
+        std::printf("CopyFileW:                    %7.3f s  %6.0f MiB/s\n", best.copy,
+                    mib / best.copy);
+        std::printf("durable copy (+ flush):       %7.3f s  %6.0f MiB/s  (flush %.0f%%)\n",
+                    best.durableCopy, mib / best.durableCopy,
+                    100.0 * (best.durableCopy - best.copy) / best.durableCopy);
+        std::printf("CreatePackage:                %7.3f s  %6.0f MiB/s\n", best.package,
+                    mib / best.package);
+        std::printf("throughput ratio (package / durable copy): %.2f\n",
+                    best.durableCopy / best.package);
+        if (keep) {
+            std::printf("set %s %s %.1f\n", name, ToUtf8(folder).c_str(), mib / best.package);
+        } else {
+            RemoveSet(folder, files);
+        }
+    }
+    if (!keep) {
+        RemoveDirectoryW(base.c_str());
+    }
     return 0;
 }

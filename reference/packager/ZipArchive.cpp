@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include "Crc32.h"
+#include "PieceReader.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -19,7 +22,13 @@ constexpr uint16_t kStored = 0;
 constexpr uint16_t kDeflated = 8;
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMax16 = 0xFFFFu;
-constexpr size_t kChunk = 1 << 20;
+constexpr size_t kChunk = 1 << 20;  // reads of the catalog
+// Vendor files are read in pieces of this size, this many ahead of the writing.
+constexpr size_t kPieceSize = 1 << 20;
+constexpr size_t kPiecesAhead = 4;
+// Of the first piece, this much is deflated to decide between storing and deflating.
+constexpr size_t kSampleSize = 256 << 10;
+constexpr size_t kDeflateOutput = 256 << 10;
 // Local headers without ZIP64 fields can describe entries up to 4 GiB; deflate may grow
 // incompressible data a little, so files from this size on get the ZIP64 fields up front.
 constexpr uint64_t kZip64FromSize = 0xFFFF0000ull;
@@ -250,6 +259,7 @@ ZipStatus ZipReader::Extract(const std::string& name, uint64_t maxSize, std::str
     } else {
         return ZipStatus::Unsupported;
     }
+    // zlib's own CRC-32 here: reading back what the writer checksummed with Crc32 checks both.
     const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(content->data()),
                             static_cast<uInt>(content->size()));
     return crc == entry.crc ? ZipStatus::Ok : ZipStatus::Corrupt;
@@ -352,16 +362,18 @@ ZipStatus ZipWriter::EndEntry(Written& entry) {
 
 namespace {
 
-// Feeds `input` to a deflate stream and writes what comes out; `finish` ends the stream.
+// Feeds `input` to a deflate stream and writes what comes out. `flush` is zlib's: Z_NO_FLUSH
+// while data follows, Z_SYNC_FLUSH to have everything so far out (the sample), Z_FINISH to
+// end the stream.
 template <typename WriteFn>
-bool Deflate(z_stream& stream, const char* input, size_t size, bool finish, std::string& out,
+bool Deflate(z_stream& stream, const char* input, size_t size, int flush, std::string& out,
              WriteFn write) {
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
     stream.avail_in = static_cast<uInt>(size);
     for (;;) {
         stream.next_out = reinterpret_cast<Bytef*>(out.data());
         stream.avail_out = static_cast<uInt>(out.size());
-        const int result = deflate(&stream, finish ? Z_FINISH : Z_NO_FLUSH);
+        const int result = deflate(&stream, flush);
         if (result == Z_STREAM_ERROR) {
             return false;
         }
@@ -369,7 +381,8 @@ bool Deflate(z_stream& stream, const char* input, size_t size, bool finish, std:
         if (produced > 0 && !write(out.data(), produced)) {
             return false;
         }
-        if (finish ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out != 0) {
+        if (flush == Z_FINISH ? result == Z_STREAM_END
+                              : stream.avail_in == 0 && stream.avail_out != 0) {
             return true;
         }
     }
@@ -399,12 +412,11 @@ ZipStatus ZipWriter::AddBytes(const std::string& name, const std::string& data) 
     const uint64_t start = offset;
     DeflateStream deflater(options.level);
     std::string out(64 * 1024, '\0');
-    if (!deflater.ready || !Deflate(deflater.stream, data.data(), data.size(), true, out,
+    if (!deflater.ready || !Deflate(deflater.stream, data.data(), data.size(), Z_FINISH, out,
                                     [this](const char* p, size_t n) { return Write(p, n); })) {
         return ZipStatus::WriteFailed;
     }
-    entry.entry.crc =
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    entry.entry.crc = Crc32(0, data.data(), data.size());
     entry.entry.size = data.size();
     entry.entry.compressedSize = offset - start;
     return EndEntry(entry);
@@ -417,34 +429,41 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
         systemError = GetLastError();
         return ZipStatus::OpenFailed;
     }
-    const HANDLE source = opened.Get();
     LARGE_INTEGER size;
-    if (!GetFileSizeEx(source, &size)) {
+    if (!GetFileSizeEx(opened.Get(), &size)) {
         systemError = GetLastError();
         return ZipStatus::ReadFailed;
     }
 
-    std::unique_ptr<char[]> chunk(new char[kChunk]);
-    auto readChunk = [&](DWORD* got) {
-        if (!ReadFile(source, chunk.get(), static_cast<DWORD>(kChunk), got, nullptr)) {
-            systemError = GetLastError();
-            return false;
-        }
-        return true;
-    };
-    DWORD got = 0;
-    if (!readChunk(&got)) {
+    // The file is read (and checksummed) ahead on another thread while each piece is
+    // compressed and written here.
+    PieceReader reader(opened.Get(), kPieceSize, kPiecesAhead);
+    PieceReader::Piece piece;
+    if (!reader.Next(&piece)) {
+        systemError = reader.Error();
         return ZipStatus::ReadFailed;
     }
 
-    // Decide on the first megabyte whether compressing is worth the time.
+    // The sample: the start of the first piece deflated as the start of the entry's own
+    // stream. When it shrinks by a tenth, that output is the entry's first bytes and the
+    // stream goes on; otherwise the file is stored.
+    DeflateStream deflater(options.level);
+    std::string out(kDeflateOutput, '\0');
+    std::string sampled;
+    const size_t sampleSize = std::min(piece.size, kSampleSize);
     bool compress = false;
-    if (got > 0) {
-        uLongf sampleSize = compressBound(got);
-        std::unique_ptr<Bytef[]> sample(new Bytef[sampleSize]);
-        compress = compress2(sample.get(), &sampleSize, reinterpret_cast<Bytef*>(chunk.get()), got,
-                             options.level) == Z_OK &&
-                   sampleSize < got - got / 10;
+    if (sampleSize > 0) {
+        if (!deflater.ready) {
+            return ZipStatus::WriteFailed;
+        }
+        if (!Deflate(deflater.stream, piece.data, sampleSize, Z_SYNC_FLUSH, out,
+                     [&sampled](const char* p, size_t n) {
+                         sampled.append(p, n);
+                         return true;
+                     })) {
+            return ZipStatus::WriteFailed;
+        }
+        compress = sampled.size() < sampleSize - sampleSize / 10;
     }
 
     Written entry;
@@ -454,30 +473,33 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
         return s;
     }
     const uint64_t start = offset;
-    uLong crc = crc32(0, nullptr, 0);
-    uint64_t total = 0;
-    DeflateStream deflater(options.level);
-    std::string out(256 * 1024, '\0');
     auto writeOut = [this](const char* p, size_t n) { return Write(p, n); };
-    if (compress && !deflater.ready) {
-        return ZipStatus::WriteFailed;
+    uint64_t total = 0;
+    size_t skip = 0;  // of the first piece, what the sample has already taken
+    if (compress) {
+        if (!Write(sampled.data(), sampled.size())) {
+            return ZipStatus::WriteFailed;
+        }
+        skip = sampleSize;
     }
-    while (got > 0) {
-        crc = crc32(crc, reinterpret_cast<const Bytef*>(chunk.get()), got);
-        total += got;
-        const bool ok = compress ? Deflate(deflater.stream, chunk.get(), got, false, out, writeOut)
-                                 : Write(chunk.get(), got);
+    while (piece.size > 0) {
+        total += piece.size;
+        const bool ok = compress ? Deflate(deflater.stream, piece.data + skip, piece.size - skip,
+                                           Z_NO_FLUSH, out, writeOut)
+                                 : Write(piece.data, piece.size);
         if (!ok) {
             return ZipStatus::WriteFailed;
         }
-        if (!readChunk(&got)) {
+        skip = 0;
+        if (!reader.Next(&piece)) {
+            systemError = reader.Error();
             return ZipStatus::ReadFailed;
         }
     }
-    if (compress && !Deflate(deflater.stream, nullptr, 0, true, out, writeOut)) {
+    if (compress && !Deflate(deflater.stream, nullptr, 0, Z_FINISH, out, writeOut)) {
         return ZipStatus::WriteFailed;
     }
-    entry.entry.crc = crc;
+    entry.entry.crc = piece.crc;
     entry.entry.size = total;
     entry.entry.compressedSize = offset - start;
     return EndEntry(entry);

@@ -68,8 +68,8 @@ void FillIncompressible(std::string& data, Xorshift& random) {
 // Half text-like runs (words of a small vocabulary), half random blocks, in 64 KiB stretches:
 // it deflates to a little over half, so the sampler compresses it.
 void FillHalfCompressible(std::string& data, Xorshift& random) {
-    static const char* const kWords[] = {"setup ", "patch ", "install ", "msi ", "update ",
-                                         "file ", "version ", "registry ", "key ", "value "};
+    static const char* const kWords[] = {"setup ", "patch ",   "install ",  "msi ", "update ",
+                                         "file ",  "version ", "registry ", "key ", "value "};
     constexpr size_t kStretch = 64 * 1024;
     for (size_t at = 0; at < data.size(); at += kStretch) {
         const size_t end = std::min(data.size(), at + kStretch);
@@ -252,8 +252,7 @@ int main(int argc, char** argv) {
 
     const UniqueModule library(
         LoadLibraryW((ExeFolder() + L"\\reference\\KQPackager.dll").c_str()));
-    auto create =
-        FunctionCast<CreatePackagerFn>(GetProcAddress(library.Get(), "CreatePackager"));
+    auto create = FunctionCast<CreatePackagerFn>(GetProcAddress(library.Get(), "CreatePackager"));
     IPackager* created = nullptr;
     if (create == nullptr || create(&IID_IPackager, &created) < 0 || created == nullptr) {
         std::fprintf(stderr, "cannot load reference\\KQPackager.dll\n");

@@ -127,8 +127,8 @@ void LoggerHelper::Init(const LoggerPlatform& platform) {
     reportEventEx = nullptr;
     reportEventEx2 = nullptr;
     // The logger names its process without itself: failures go to the debugger output only.
-    processName =
-        NameFromPathWithoutLogger(ExecutablePathWithoutLogger(platform.moduleFileName).c_str(), false);
+    processName = NameFromPathWithoutLogger(
+        ExecutablePathWithoutLogger(platform.moduleFileName).c_str(), false);
 
     // Steps (a) to (d) run in one guarded block: a fault in the platform's folder lookup or
     // in the event library's DllMain (where the loader leaves it unhandled) must not take the

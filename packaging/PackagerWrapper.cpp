@@ -228,8 +228,7 @@ int32_t PackagerWrapper::BuildPackage() {
         return 1;
     }
     if (list.patches == nullptr) {
-        Report(kLevelError, L"GetAvailablePatches listed %u patches without an array",
-               list.count);
+        Report(kLevelError, L"GetAvailablePatches listed %u patches without an array", list.count);
         return 1;
     }
 
@@ -274,8 +273,8 @@ int32_t PackagerWrapper::BuildPackage() {
         VendorFileInfo file{0, nullptr};
         int32_t status = 0;
         if (!CallLibrary(
-                L"GetVendorPatchFile", [&] { return packager.Get()->GetVendorPatchFile(&entry, &file); },
-                &status)) {
+                L"GetVendorPatchFile",
+                [&] { return packager.Get()->GetVendorPatchFile(&entry, &file); }, &status)) {
             return 1;
         }
         if (status < 0) {

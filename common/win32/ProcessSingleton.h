@@ -49,7 +49,9 @@ class ProcessSingleton {
     }
 
     // Replaces the object without destroying the previous one, which is returned (tests).
-    T* Exchange(T* replacement) { return instance.exchange(replacement, std::memory_order_acq_rel); }
+    T* Exchange(T* replacement) {
+        return instance.exchange(replacement, std::memory_order_acq_rel);
+    }
 
   private:
     CRITICAL_SECTION lock;

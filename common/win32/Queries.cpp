@@ -33,9 +33,8 @@ QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName) {
 }
 
 QueryAnswer CurrentDirectory() {
-    return FillText([](wchar_t* buffer, DWORD capacity) {
-        return GetCurrentDirectoryW(capacity, buffer);
-    });
+    return FillText(
+        [](wchar_t* buffer, DWORD capacity) { return GetCurrentDirectoryW(capacity, buffer); });
 }
 
 QueryAnswer EnvironmentVariable(const wchar_t* name) {
@@ -65,8 +64,8 @@ std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
 std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName) {
     const QueryAnswer path = ExecutablePath(moduleFileName);
     if (!path.succeeded) {
-        const std::string line = std::string(kSourceFile) + "GetExePath failed. Err = " +
-                                 std::to_string(path.error) + "\n";
+        const std::string line = std::string(kSourceFile) +
+                                 "GetExePath failed. Err = " + std::to_string(path.error) + "\n";
         DebugOutputNarrow(line.c_str());
         SetLastError(path.error);
         return std::wstring();

@@ -21,14 +21,15 @@ bool IsDosDeviceName(const std::wstring& step) {
     for (wchar_t& c : base) {
         c = static_cast<wchar_t>(std::towupper(c));
     }
-    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$",
-                                              L"CONOUT$"};
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN",    L"AUX",
+                                              L"NUL", L"CONIN$", L"CONOUT$"};
     for (const wchar_t* device : kDevices) {
         if (base == device) {
             return true;
         }
     }
-    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+    return base.size() == 4 &&
+           (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
 }
 

@@ -39,9 +39,9 @@ uint32_t UpdateWithTables(uint32_t state, const unsigned char* p, size_t size) {
         std::memcpy(&high, p + 4, 4);
         low ^= state;
         state = kTables[7][low & 0xFF] ^ kTables[6][(low >> 8) & 0xFF] ^
-                kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^
-                kTables[3][high & 0xFF] ^ kTables[2][(high >> 8) & 0xFF] ^
-                kTables[1][(high >> 16) & 0xFF] ^ kTables[0][high >> 24];
+                kTables[5][(low >> 16) & 0xFF] ^ kTables[4][low >> 24] ^ kTables[3][high & 0xFF] ^
+                kTables[2][(high >> 8) & 0xFF] ^ kTables[1][(high >> 16) & 0xFF] ^
+                kTables[0][high >> 24];
         p += 8;
         size -= 8;
     }
@@ -76,8 +76,8 @@ DP_FOLDING __attribute__((always_inline)) inline __m128i fold(__m128i lane, __m1
 
 // Folds `size` bytes (a multiple of 16, at least 64) into the inverted running value.
 // x86 Windows only promises 4-byte stack alignment: the stack is realigned for the spills.
-DP_FOLDING __attribute__((force_align_arg_pointer)) uint32_t
-UpdateWithFolding(uint32_t state, const unsigned char* p, size_t size) {
+DP_FOLDING __attribute__((force_align_arg_pointer)) uint32_t UpdateWithFolding(
+    uint32_t state, const unsigned char* p, size_t size) {
     __m128i x1 = _mm_xor_si128(load(p), _mm_cvtsi32_si128(static_cast<int>(state)));
     __m128i x2 = load(p + 16);
     __m128i x3 = load(p + 32);

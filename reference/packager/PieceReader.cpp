@@ -75,7 +75,8 @@ bool PieceReader::Next(Piece* piece) {
         std::unique_lock<std::mutex> guard(lock);
         holding = false;
         changed.notify_all();
-        changed.wait(guard, [this] { return consumed < produced || (finished && consumed == produced); });
+        changed.wait(guard,
+                     [this] { return consumed < produced || (finished && consumed == produced); });
         if (consumed == produced) {
             piece->crc = crc;  // past the end: the reading side has stopped
             return error == 0;

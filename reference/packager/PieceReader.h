@@ -17,8 +17,8 @@ class PieceReader {
   public:
     struct Piece {
         const char* data = nullptr;
-        size_t size = 0;      // 0 at the end of the file
-        uint32_t crc = 0;     // CRC-32 of the file up to and including this piece
+        size_t size = 0;   // 0 at the end of the file
+        uint32_t crc = 0;  // CRC-32 of the file up to and including this piece
     };
 
     PieceReader(HANDLE file, size_t pieceSize, size_t depth);

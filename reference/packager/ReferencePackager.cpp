@@ -196,12 +196,12 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
     std::string manifest =
         "package-format: 1\r\nsource: " + ToUtf8(request.source != nullptr ? request.source : L"") +
         "\r\n";
-    manifest +=
-        "deployment-log: " + ToUtf8(options.deploymentLog != nullptr ? options.deploymentLog : L"") +
-        "\r\n";
+    manifest += "deployment-log: " +
+                ToUtf8(options.deploymentLog != nullptr ? options.deploymentLog : L"") + "\r\n";
     manifest += "deployment-log-level: " + std::to_string(options.deploymentLogLevel) + "\r\n";
     manifest += "events-handler: " +
-                ToUtf8(options.eventsHandlerDll != nullptr ? options.eventsHandlerDll : L"") + "\r\n";
+                ToUtf8(options.eventsHandlerDll != nullptr ? options.eventsHandlerDll : L"") +
+                "\r\n";
     manifest += "flags: " + Hex(options.flags) + "\r\n";
     manifest += "items: " + std::to_string(request.count) + "\r\n";
 
@@ -290,20 +290,22 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
     }
     if (!FlushFileBuffers(file.Get())) {
         const DWORD error = GetLastError();
-        return fail(KQ_E_TARGET_UNWRITABLE, "cannot finish the package, error " + std::to_string(error));
+        return fail(KQ_E_TARGET_UNWRITABLE,
+                    "cannot finish the package, error " + std::to_string(error));
     }
     file.Reset();
     if (!MoveFileExW(temporary, packageFile.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = GetLastError();
-        Log(kLogError, "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(error));
+        Log(kLogError,
+            "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(error));
         if (removeTemporary) {
             DeleteFileW(temporary);
         }
         return KQ_E_TARGET_UNWRITABLE;
     }
-    Log(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" + std::to_string(vendors.size()) +
-                      " vendor files)");
+    Log(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
+                      std::to_string(vendors.size()) + " vendor files)");
     return S_OK;
 }
 

@@ -83,22 +83,23 @@ TEST(ReferencePackager, RefusesMissingAndCorruptCatalogsWithDistinctStatuses) {
 TEST(ReferencePackager, RefusesCatalogsWhoseVendorFilesLeaveTheCurrentFolder) {
     for (const wchar_t* outside :
          {L"..\\secret.txt", L"Z:\\tmp\\secret.txt", L"C:secret.txt", L"\\windows\\win.ini",
-          L"/etc/passwd", L"\\\\server\\share\\x", L"vendor\\..\\..\\x", L"x.msp:stream",
-          L"...\\x", L"vendor\\. .\\x", L"NUL", L"vendor\\com1.msp", L"conin$"}) {
+          L"/etc/passwd", L"\\\\server\\share\\x", L"vendor\\..\\..\\x", L"x.msp:stream", L"...\\x",
+          L"vendor\\. .\\x", L"NUL", L"vendor\\com1.msp", L"conin$"}) {
         EXPECT_FALSE(StaysInCurrentFolder(outside)) << ToUtf8(outside);
     }
-    for (const wchar_t* inside : {L"en.msp", L"vendor\\en.msp", L"vendor/en.msp",
-                                  L".\\vendor\\en.msp", L"vendor\\..\\other\\en.msp",
-                                  L"console.msp", L"com10.msp", L".hidden.msp"}) {
+    for (const wchar_t* inside :
+         {L"en.msp", L"vendor\\en.msp", L"vendor/en.msp", L".\\vendor\\en.msp",
+          L"vendor\\..\\other\\en.msp", L"console.msp", L"com10.msp", L".hidden.msp"}) {
         EXPECT_TRUE(StaysInCurrentFolder(inside)) << ToUtf8(inside);
     }
 
     TempDir dir;
     WriteTextFile(dir / L"secret.txt", "secret");
     const std::wstring catalog =
-        MakeCatalog(dir, "guid,language,vendor_file,title\n"
-                         "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
-                         "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0409,..\\secret.txt,\n");
+        MakeCatalog(dir,
+                    "guid,language,vendor_file,title\n"
+                    "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
+                    "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0409,..\\secret.txt,\n");
     const std::wstring log = dir / L"packager.log";
     Library lib;
     PackagerInitInfo info{};

@@ -89,9 +89,9 @@ TEST(LoggerProcess, AnEventLibraryFaultingInDllMainLosesNoReport) {
     const std::vector<std::string> lines = {"logger_probe.exe:Probe:first one",
                                             "logger_probe.exe::second 2",
                                             "logger_probe.exe:Probe:third"};
-    EXPECT_EQ(std::vector<std::string>(run.result.outputLines.begin() + 1,
-                                       run.result.outputLines.end()),
-              lines);
+    EXPECT_EQ(
+        std::vector<std::string>(run.result.outputLines.begin() + 1, run.result.outputLines.end()),
+        lines);
     ASSERT_EQ(run.result.debugStrings.size(), 4u);
     for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_EQ(run.result.debugStrings[i + 1], lines[i] + "\n");

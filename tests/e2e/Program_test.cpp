@@ -23,6 +23,15 @@ const std::wstring kGuid = ProgramSandbox::kGuid;
 const std::string kCannotLoadEvents =
     "LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. ";
 
+// A run that ends at binding the library: exit code 1 and the binding line with `code`.
+void ExpectCannotBind(const RunResult& run, const std::string& code) {
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_THAT(run.outputLines,
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
+                         "load KQPackager.dll; Err = " +
+                         code));
+}
+
 class Program : public ::testing::Test, protected ProgramSandbox {
   protected:
     void SetUp() override { ASSERT_TRUE(noEventLibrary); }
@@ -76,14 +85,15 @@ TEST_F(Program, ASuccessfulRunWritesTheFullLineSequence) {
     EXPECT_EQ(run.exitCode, 0u);
     const std::string w = "DeploymentPackager.exe:Deployment Packager Wrapper:";
     const std::string u = "DeploymentPackager.exe:Util class:";
-    EXPECT_THAT(run.outputLines,
-                ElementsAre(u + "Init Util library", w + "BuildPackage started.",
-                            w + "Patch catalog input: " + ToUtf8(catalog) + "\\windowspatchdata.zip",
-                            w + "Package output directory: " + ToUtf8(output),
-                            w + "Vendor patch file: " + ToUtf8(work) + "\\patch.msp",
-                            w + "Option to remove temp files will be used for current deployment "
-                                "package.",
-                            w + "BuildPackage finished. Result code = 0 "));
+    EXPECT_THAT(
+        run.outputLines,
+        ElementsAre(u + "Init Util library", w + "BuildPackage started.",
+                    w + "Patch catalog input: " + ToUtf8(catalog) + "\\windowspatchdata.zip",
+                    w + "Package output directory: " + ToUtf8(output),
+                    w + "Vendor patch file: " + ToUtf8(work) + "\\patch.msp",
+                    w + "Option to remove temp files will be used for current deployment "
+                        "package.",
+                    w + "BuildPackage finished. Result code = 0 "));
     // With the event library bound, nothing goes to the debugger output.
     EXPECT_TRUE(run.debugStrings.empty());
     const std::string recorded = ReadTextFile(dir / L"events.txt");
@@ -155,8 +165,9 @@ TEST_F(Program, DefaultsOfTheTextOptions) {
     EXPECT_THAT(RecordLine("Initialize packagerLogLevel="),
                 HasSubstr(" packagerLog=" + ToUtf8(work) + "\\PatchPackager.log "));
     EXPECT_THAT(RecordLine("CreatePackage deploymentLogLevel="),
-                HasSubstr(" deploymentLog=" + ToUtf8(work) + "\\PatchDeployment.log eventsHandlerDll=" +
-                          ToUtf8(output) + "\\ZelDeploymentEventsHandler.dll "));
+                HasSubstr(" deploymentLog=" + ToUtf8(work) +
+                          "\\PatchDeployment.log eventsHandlerDll=" + ToUtf8(output) +
+                          "\\ZelDeploymentEventsHandler.dll "));
     EXPECT_TRUE(GetFileAttributesW((output + L"\\deploy-package.zip").c_str()) !=
                 INVALID_FILE_ATTRIBUTES);
 }
@@ -203,25 +214,16 @@ TEST_F(Program, EachFailingLibraryCallBecomesTheExitCode) {
 TEST_F(Program, BindingFailuresShowTheDelayLoadCodes) {
     InstallPackager(L"packager-noexport", bin);
     RunResult run = RunWith({});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
-                         "load KQPackager.dll; Err = -1066598273"));
+    ExpectCannotBind(run, "-1066598273");
 
     DeleteFileW((bin + L"\\KQPackager.dll").c_str());
     run = RunWith({});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
-                         "load KQPackager.dll; Err = -1066598274"));
+    ExpectCannotBind(run, "-1066598274");
 
     script += "create_fault=1\n";
     InstallPackager(L"packager-recording", bin);
     run = RunWith({});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
-                         "load KQPackager.dll; Err = -1073741819"));
+    ExpectCannotBind(run, "-1073741819");
 }
 
 TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
@@ -239,8 +241,8 @@ TEST_F(Program, TheLibraryIsFoundThroughThePathAndCopiedFromItsFolder) {
     run = RunWith({L"-pd", vendor});
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:copy: " + ToUtf8(vendor) +
-                         "\\KQPackager.dll " + ToUtf8(bin) + "\\KQPackager.dll"));
+                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:copy: " +
+                         ToUtf8(vendor) + "\\KQPackager.dll " + ToUtf8(bin) + "\\KQPackager.dll"));
 }
 
 TEST_F(Program, FaultsTheLibraryHandlesItselfStayWithIt) {
@@ -273,10 +275,7 @@ TEST_F(Program, ALibraryInTheCurrentFolderIsNeverBound) {
     DeleteFileW((bin + L"\\KQPackager.dll").c_str());
     InstallPackager(L"packager-recording", work);
     RunResult run = RunWith({});
-    EXPECT_EQ(run.exitCode, 1u);
-    EXPECT_THAT(run.outputLines,
-                Contains("DeploymentPackager.exe:Deployment Packager Wrapper:InitPackager: cannot "
-                         "load KQPackager.dll; Err = -1066598274"));
+    ExpectCannotBind(run, "-1066598274");
     EXPECT_TRUE(Record().empty());
 }
 

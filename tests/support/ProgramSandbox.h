@@ -37,6 +37,6 @@ class ProgramSandbox {
 
     TempDir dir;
     std::wstring bin, catalog, output, work, exe;
-    std::string script;  // the packager double's script for the next run
+    std::string script;           // the packager double's script for the next run
     bool noEventLibrary = false;  // none was installed when the sandbox was made
 };

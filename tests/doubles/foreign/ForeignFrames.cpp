@@ -141,8 +141,8 @@ extern "C" EXCEPTION_DISPOSITION __cdecl RepairHandler(EXCEPTION_RECORD* record,
     return ExceptionContinueExecution;
 }
 
-extern "C" EXCEPTION_DISPOSITION __cdecl DecliningHandler(EXCEPTION_RECORD* record, void*,
-                                                          CONTEXT*, void*) {
+extern "C" EXCEPTION_DISPOSITION __cdecl DecliningHandler(EXCEPTION_RECORD* record, void*, CONTEXT*,
+                                                          void*) {
     if (Unwinding(record)) {
         InterlockedIncrement(&unwinds);
     }

@@ -94,9 +94,8 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);
             patch.nullVendorFile = vendor == ":null";
             patch.unreadableVendorFile = vendor == ":unreadable";
-            patch.vendorFile = patch.nullVendorFile || patch.unreadableVendorFile
-                                   ? L""
-                                   : FromUtf8(vendor);
+            patch.vendorFile =
+                patch.nullVendorFile || patch.unreadableVendorFile ? L"" : FromUtf8(vendor);
             script.patches.push_back(patch);
         } else if (key == "null_array") {
             script.nullPatchArray = number != 0;
@@ -163,7 +162,8 @@ ULONG ScriptedPackager::Release() {
 int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
     FaultIf(script, "Initialize", record);
     record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
-           " packagerLog=" + RecordedText(info->packagerLog) + " catalogFile=" + RecordedText(info->catalogFile) +
+           " packagerLog=" + RecordedText(info->packagerLog) +
+           " catalogFile=" + RecordedText(info->catalogFile) +
            " reserved1=" + Reserved(info->reserved1, 2) + " patchId=" + GuidText(info->patchId) +
            " patchCount=" + std::to_string(info->patchCount) + " patch=" +
            GuidText(info->patches->id) + "/" + std::to_string(info->patches->languageId) +

@@ -207,6 +207,20 @@ TEST(LoggerInit, AFolderLookupFailureIsSelfReported) {
     EXPECT_EQ(c.logger->EventDll(), nullptr);
 }
 
+HRESULT FolderFaults(wchar_t**) {
+    *static_cast<volatile int*>(nullptr) = 1;
+    return S_OK;
+}
+
+TEST(LoggerInit, AFaultWhileBindingEndsInTheFailedSelfReportAndTheLoggerStillWorks) {
+    InitCase c({&GetModuleFileNameW, &FolderFaults});
+    EXPECT_EQ(c.capture.Output(), L"LoggerHelper: LoggerHelper::Init failed\n");
+    EXPECT_EQ(c.logger->EventDll(), nullptr);
+    EXPECT_EQ(c.logger->ReportEventEx(), nullptr);
+    c.logger->Report(kLevelInfo, L"C", L"after");
+    EXPECT_THAT(c.capture.Output(), HasSubstr(L"logging_test.exe:C:after\n"));
+}
+
 TEST(LoggerInit, AMissingLibraryIsSelfReportedWithItsError) {
     TempDir folder;
     injectedFolder = folder.Path();

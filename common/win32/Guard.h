@@ -26,8 +26,9 @@ constexpr uint32_t kCppExceptionCode = 0xE06D7363u;
 // Before execution continues after a taken exception, the frames inside the call are
 // unwound (their handlers are called with the unwinding flag), and on x86 the thread's
 // exception chain is back where it was before the call. Destructors of this program's own
-// frames inside the call are not guaranteed to run, so the call must not own anything whose
-// clean-up matters (the guard is meant for a plain call into foreign or formatting code).
+// frames inside the call do not run (GCC's unwinder leaves exceptions it did not throw alone),
+// so the call must not own anything whose clean-up matters: the guard is meant for a plain
+// call into foreign or formatting code.
 // Guards nest: the innermost one takes the exception.
 bool RunGuarded(void (*function)(void*), void* context, uint32_t* code);
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ExceptionChain.h"
+
 // The compiler has no __try, so the guard builds the frame-based handler that __except
 // would: a handler on the guarded frame itself. Windows (and Wine) dispatch an exception to
 // frame handlers from the innermost frame outwards, so everything the called code handles
@@ -105,15 +107,12 @@ struct GuardRecord {
     uint32_t code;
 };
 
-// The chain head is the first field of the thread block, at fs:[0].
 void* ChainHead() {
-    void* head;
-    asm volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
+    return ExceptionChainHeadRecord();
 }
 
 void SetChainHead(void* head) {
-    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
+    SetExceptionChainHead(head);
 }
 
 extern "C" EXCEPTION_DISPOSITION __cdecl GuardRecordHandler(EXCEPTION_RECORD* record,

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "ExceptionChain.h"
+
 namespace {
 
 int repairedValue = kRepairedRead;
@@ -106,30 +108,17 @@ struct Registration {
     void* handler;
 };
 
-// The thread block's first fields: the chain head at fs:[0], the stack base at fs:[4].
 Registration* Head() {
-    Registration* head;
-    asm volatile("movl %%fs:0, %0" : "=r"(head));
-    return head;
-}
-
-void SetHead(Registration* head) {
-    asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
-}
-
-uintptr_t StackBase() {
-    uintptr_t base;
-    asm volatile("movl %%fs:4, %0" : "=r"(base));
-    return base;
+    return static_cast<Registration*>(ExceptionChainHeadRecord());
 }
 
 void Link(Registration* record) {
     record->next = Head();
-    SetHead(record);
+    SetExceptionChainHead(record);
 }
 
 void Unlink(Registration* record) {
-    SetHead(record->next);
+    SetExceptionChainHead(record->next);
 }
 
 extern "C" EXCEPTION_DISPOSITION __cdecl RepairHandler(EXCEPTION_RECORD* record, void*,
@@ -181,7 +170,7 @@ __attribute__((noinline)) void CallUnderDecliningHandler(void (*function)()) {
 bool ExceptionChainIsWhole() {
     volatile int marker = 0;
     uintptr_t below = reinterpret_cast<uintptr_t>(&marker);
-    const uintptr_t base = StackBase();
+    const uintptr_t base = ThreadStackBase();
     const Registration* record = Head();
     while (reinterpret_cast<uintptr_t>(record) != 0xFFFFFFFFu) {
         const uintptr_t at = reinterpret_cast<uintptr_t>(record);

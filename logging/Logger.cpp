@@ -166,7 +166,10 @@ void LoggerHelper::Report(int level, const wchar_t* component, const wchar_t* me
     const wchar_t* componentText = component != nullptr ? component : L"";
     std::wstring& line = LineBuffer();
     ComposeLine(line, processName.c_str(), componentText, message);
+    // Flushed at once: an agent that kills a hung run still finds every report made before
+    // the kill in the output it captured.
     std::wcout << line;
+    std::wcout.flush();
     if (reportEventEx != nullptr) {
         reportEventEx(level, processName.c_str(), componentText, message);
     } else {
@@ -183,6 +186,7 @@ void LoggerHelper::SelfReport(const wchar_t* format, ...) {
         va_end(args);
         const std::wstring line = std::wstring(L"LoggerHelper: ") + buffer + L"\n";
         std::wcout << line;
+        std::wcout.flush();
         DebugOutput(line.c_str());
     } catch (const std::exception& e) {
         const std::string text = std::string("LoggerHelper: exception:") + e.what() + "\n";

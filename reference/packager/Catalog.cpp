@@ -4,6 +4,7 @@
 #include <cwctype>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 #include "Text.h"
 #include "ZipArchive.h"
@@ -72,6 +73,8 @@ bool StaysInCurrentFolder(const std::wstring& name) {
 bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
                       std::string* detail) {
     patches->clear();
+    // A patch listed twice would have two vendor files and one place in the package.
+    std::map<std::pair<std::string, uint16_t>, int> firstLine;
     int number = 0;
     for (std::string line : SplitLines(text)) {
         ++number;
@@ -111,6 +114,14 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
             return false;
         }
         patch.title = c3 == std::string::npos ? "" : line.substr(c3 + 1);
+        const auto [seen, added] =
+            firstLine.emplace(std::make_pair(GuidToText(patch.id), patch.languageId), number);
+        if (!added) {
+            *detail = "line " + std::to_string(number) + ": the patch " + GuidToText(patch.id) +
+                      " " + std::to_string(patch.languageId) + " is listed again (first on line " +
+                      std::to_string(seen->second) + ")";
+            return false;
+        }
         patches->push_back(std::move(patch));
     }
     return true;

@@ -1,17 +1,20 @@
 #include "ReferencePackager.h"
 
+#include <cctype>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
+#include "TemporaryPackage.h"
 #include "Text.h"
 #include "WinResources.h"
 #include "ZipArchive.h"
 
 namespace {
 
-constexpr int kLogError = 1;
-constexpr int kLogWarning = 2;
-constexpr int kLogInfo = 3;
+constexpr int kLogError = PackagerLog::kError;
+constexpr int kLogWarning = PackagerLog::kWarning;
+constexpr int kLogInfo = PackagerLog::kInfo;
 
 std::string Hex(uint32_t value) {
     char text[16];
@@ -41,6 +44,37 @@ std::string EntryName(const std::wstring& vendorFile) {
         start = end + 1;
     }
     return name.empty() ? "unnamed" : name;
+}
+
+std::string FoldCase(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// 0 when `path` opens for reading, else the platform's error code.
+DWORD ReadableFile(const std::wstring& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file ? 0 : GetLastError();
+}
+
+// The manifest's lines before the items. A packager log that could not be written is named
+// here, so that its loss is on record with the package.
+std::string ManifestHead(const PackageRequest& request, const DeploymentOptions& options,
+                         const PackagerLog& log) {
+    auto text = [](const wchar_t* value) { return ToUtf8(value != nullptr ? value : L""); };
+    std::string head = "package-format: 1\r\nsource: " + text(request.source) + "\r\n";
+    head += "deployment-log: " + text(options.deploymentLog) + "\r\n";
+    head += "deployment-log-level: " + std::to_string(options.deploymentLogLevel) + "\r\n";
+    head += "events-handler: " + text(options.eventsHandlerDll) + "\r\n";
+    head += "flags: " + Hex(options.flags) + "\r\n";
+    if (log.Failure() != 0) {
+        head += "packager-log: " + ToUtf8(log.Path()) + " not written, error " +
+                std::to_string(log.Failure()) + "\r\n";
+    }
+    return head + "items: " + std::to_string(request.count) + "\r\n";
 }
 
 std::wstring FolderOf(const std::wstring& path) {
@@ -78,54 +112,40 @@ ULONG ReferencePackager::Release() {
     return static_cast<ULONG>(left);
 }
 
-void ReferencePackager::Log(int level, const std::string& message) {
-    // A negative level is the default (information); 0 turns the log off.
-    const int allowed = packagerLogLevel < 0 ? kLogInfo : packagerLogLevel;
-    if (packagerLog.empty() || level > allowed) {
-        return;
-    }
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char stamp[32];
-    std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond);
-    const char* name = level == kLogError ? "ERROR " : level == kLogWarning ? "WARN  " : "INFO  ";
-    const std::string line = std::string(stamp) + name + message + "\r\n";
-    const UniqueFile file(CreateFileW(packagerLog.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ,
-                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file) {
-        WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-    }
-}
-
 int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
     try {
         if (info == nullptr || info->catalogFile == nullptr) {
             return E_INVALIDARG;
         }
-        packagerLog = info->packagerLog != nullptr ? info->packagerLog : L"";
-        packagerLogLevel = info->packagerLogLevel;
-        Log(kLogInfo, "catalog: " + ToUtf8(info->catalogFile));
+        log.Configure(info->packagerLog != nullptr ? info->packagerLog : L"",
+                      info->packagerLogLevel);
+        log.Write(kLogInfo, "catalog: " + ToUtf8(info->catalogFile));
         std::string detail;
         const CatalogStatus status = ReadCatalog(info->catalogFile, &catalog, &detail);
         if (status != CatalogStatus::Ok) {
-            Log(kLogError, detail);
+            log.Write(kLogError, detail);
             catalog.clear();
             return status == CatalogStatus::NotFound ? KQ_E_CATALOG_NOT_FOUND
                                                      : KQ_E_CATALOG_CORRUPT;
         }
         initialized = true;
-        Log(kLogInfo, "catalog offers " + std::to_string(catalog.size()) + " patches");
-        if (info->patchCount >= 1 && info->patches != nullptr) {
-            const PatchInfo& wanted = info->patches[0];
-            Log(kLogInfo, "requested: " + GuidToText(wanted.id) + " " + Hex(wanted.languageId) +
-                              (Find(wanted.id, wanted.languageId) ? "" : " (not in the catalog)"));
+        log.Write(kLogInfo, "catalog offers " + std::to_string(catalog.size()) + " patches");
+        hasRequested = info->patchCount >= 1 && info->patches != nullptr;
+        if (hasRequested) {
+            requested = info->patches[0];
+            log.Write(kLogInfo,
+                      "requested: " + GuidToText(requested.id) + " " + Hex(requested.languageId) +
+                          (Find(requested.id, requested.languageId) ? "" : " (not in the catalog)"));
         }
         return S_OK;
     } catch (...) {
         return E_OUTOFMEMORY;
     }
+}
+
+bool ReferencePackager::IsRequested(const GUID& id, uint16_t languageId) const {
+    return hasRequested && std::memcmp(&requested.id, &id, sizeof(GUID)) == 0 &&
+           requested.languageId == languageId;
 }
 
 const CatalogPatch* ReferencePackager::Find(const GUID& id, uint16_t languageId) const {
@@ -193,119 +213,145 @@ int32_t ReferencePackager::CreatePackage(const PackageRequest* request, const wc
 int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstring& packageFile,
                                  const DeploymentOptions& options) {
     const bool removeTemporary = (options.flags & kRemoveTempFilesFlag) != 0;
-    std::string manifest =
-        "package-format: 1\r\nsource: " + ToUtf8(request.source != nullptr ? request.source : L"") +
-        "\r\n";
-    manifest += "deployment-log: " +
-                ToUtf8(options.deploymentLog != nullptr ? options.deploymentLog : L"") + "\r\n";
-    manifest += "deployment-log-level: " + std::to_string(options.deploymentLogLevel) + "\r\n";
-    manifest += "events-handler: " +
-                ToUtf8(options.eventsHandlerDll != nullptr ? options.eventsHandlerDll : L"") +
-                "\r\n";
-    manifest += "flags: " + Hex(options.flags) + "\r\n";
-    manifest += "items: " + std::to_string(request.count) + "\r\n";
-
-    struct Vendor {
-        std::string entry;
-        std::wstring path;
-    };
+    const std::wstring folder = FolderOf(packageFile);
+    // Runs that were killed left their temporary packages; a run that keeps its own for
+    // inspection leaves everyone's alone.
+    if (removeTemporary) {
+        if (const int removed = TemporaryPackage::SweepStale(folder); removed > 0) {
+            log.Write(kLogInfo, "removed " + std::to_string(removed) +
+                                    " temporary packages of runs that ended early");
+        }
+    }
     std::vector<Vendor> vendors;
+    const std::string items = ManifestItems(request, &vendors);
+    if (const int32_t status = RequireRequested(request); status != S_OK) {
+        return status;
+    }
+    const std::string manifest = ManifestHead(request, options, log) + items;
+
+    TemporaryPackage temporary;
+    if (const DWORD error = temporary.Create(folder); error != 0) {
+        log.Write(kLogError, "cannot create a temporary file in " + ToUtf8(folder) + ", error " +
+                                 std::to_string(error));
+        return KQ_E_TARGET_UNWRITABLE;
+    }
+    std::string why;
+    int32_t status = WriteEntries(temporary.Handle(), manifest, vendors, &why);
+    if (status == S_OK) {
+        if (const DWORD error = temporary.Flush(); error != 0) {
+            why = "cannot finish the package, error " + std::to_string(error);
+            status = KQ_E_TARGET_UNWRITABLE;
+        } else if (const DWORD renamed = temporary.RenameOver(packageFile); renamed != 0) {
+            why = "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(renamed);
+            status = KQ_E_TARGET_UNWRITABLE;
+        }
+    }
+    if (status != S_OK) {
+        log.Write(kLogError, why);
+        if (!removeTemporary) {
+            log.Write(kLogInfo, "kept the partial package " + ToUtf8(temporary.Path()));
+        }
+        temporary.Discard(removeTemporary);
+        return status;
+    }
+    log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
+                            std::to_string(vendors.size()) + " vendor files)");
+    return S_OK;
+}
+
+// One manifest line per item; the vendor files that exist go into `vendors`, each entry name
+// once: two patches may share one vendor file, and a ZIP with two entries of one name is
+// read differently by different tools.
+std::string ReferencePackager::ManifestItems(const PackageRequest& request,
+                                             std::vector<Vendor>* vendors) {
+    std::string lines;
+    std::unordered_map<std::string, size_t> byEntry;  // entry names as Windows compares them
     for (uint32_t i = 0; i < request.count; ++i) {
         const PackageItem& item = request.items[i];
         const CatalogPatch* patch = Find(item.id, item.languageId);
         std::string line = "item " + std::to_string(i) + ": " + GuidToText(item.id) + " " +
                            Hex(item.languageId) + " index " + std::to_string(item.index);
         if (patch == nullptr) {
-            line += " (not in the catalog)";
-        } else {
-            const bool present =
-                GetFileAttributesW(patch->vendorFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-            line +=
-                " vendor-file " + ToUtf8(patch->vendorFile) + (present ? " included" : " missing");
-            if (!patch->title.empty()) {
-                line += " title " + patch->title;
-            }
-            if (present) {
-                vendors.push_back({EntryName(patch->vendorFile), patch->vendorFile});
-            } else {
-                Log(kLogWarning, "vendor file missing: " + ToUtf8(patch->vendorFile));
-            }
+            lines += line + " (not in the catalog)\r\n";
+            continue;
         }
-        manifest += line + "\r\n";
-    }
-
-    // Written beside the target and renamed over it only when complete: a failure leaves no
-    // partial package and keeps an older one intact.
-    wchar_t temporary[MAX_PATH * 4] = {};
-    const std::wstring folder = FolderOf(packageFile);
-    // Each error code is read right after the call that failed, before any other call (a text
-    // conversion included) can change it.
-    const bool folderTooLong = folder.size() + 16 >= MAX_PATH * 4;
-    if (folderTooLong || GetTempFileNameW(folder.c_str(), L"kqp", 0, temporary) == 0) {
-        const DWORD error = folderTooLong ? ERROR_FILENAME_EXCED_RANGE : GetLastError();
-        Log(kLogError, "cannot create a temporary file in " + ToUtf8(folder) + ", error " +
-                           std::to_string(error));
-        return KQ_E_TARGET_UNWRITABLE;
-    }
-    UniqueFile file(CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        const DWORD error = GetLastError();
-        Log(kLogError, "cannot write " + ToUtf8(temporary) + ", error " + std::to_string(error));
-        DeleteFileW(temporary);
-        return KQ_E_TARGET_UNWRITABLE;
-    }
-    auto fail = [&](int32_t status, const std::string& why) {
-        file.Reset();
-        Log(kLogError, why);
-        if (removeTemporary) {
-            DeleteFileW(temporary);
-        } else {
-            Log(kLogInfo, "kept the partial package " + ToUtf8(temporary));
+        const bool present =
+            GetFileAttributesW(patch->vendorFile.c_str()) != INVALID_FILE_ATTRIBUTES;
+        line += " vendor-file " + ToUtf8(patch->vendorFile) + (present ? " included" : " missing");
+        if (!patch->title.empty()) {
+            line += " title " + patch->title;
         }
-        return status;
-    };
+        lines += line + "\r\n";
+        if (!present) {
+            log.Write(kLogWarning, "vendor file missing: " + ToUtf8(patch->vendorFile));
+            continue;
+        }
+        const std::string entry = EntryName(patch->vendorFile);
+        const bool requestedHere = IsRequested(item.id, item.languageId);
+        const auto [at, added] = byEntry.emplace(FoldCase(entry), vendors->size());
+        if (added) {
+            vendors->push_back({entry, patch->vendorFile, requestedHere});
+        } else {
+            (*vendors)[at->second].requested |= requestedHere;
+        }
+    }
+    return lines;
+}
 
-    ZipWriter writer(file.Get());
+// The patch the library was initialised for must be in the package: without its vendor file
+// the caller would be told of a package that does not do what it was built for.
+int32_t ReferencePackager::RequireRequested(const PackageRequest& request) {
+    if (!hasRequested) {
+        return S_OK;
+    }
+    const std::string name = GuidToText(requested.id) + " " + Hex(requested.languageId);
+    bool listedInRequest = false;
+    for (uint32_t i = 0; i < request.count && !listedInRequest; ++i) {
+        listedInRequest = IsRequested(request.items[i].id, request.items[i].languageId);
+    }
+    const CatalogPatch* patch = Find(requested.id, requested.languageId);
+    std::string why;
+    if (!listedInRequest) {
+        why = "the request does not include the requested patch " + name;
+    } else if (patch == nullptr) {
+        why = "the requested patch " + name + " is not in the catalog";
+    } else if (const DWORD error = ReadableFile(patch->vendorFile); error != 0) {
+        why = "the vendor file " + ToUtf8(patch->vendorFile) + " of the requested patch " + name +
+              (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+                   ? " is missing"
+                   : " cannot be read, error " + std::to_string(error));
+    } else {
+        return S_OK;
+    }
+    log.Write(kLogError, why + "; no package written");
+    return KQ_E_REQUESTED_PATCH_MISSING;
+}
+
+int32_t ReferencePackager::WriteEntries(HANDLE file, const std::string& manifest,
+                                        const std::vector<Vendor>& vendors, std::string* why) {
+    ZipWriter writer(file);
     if (writer.AddBytes("manifest.txt", manifest) != ZipStatus::Ok) {
-        return fail(KQ_E_TARGET_UNWRITABLE,
-                    "cannot write the manifest, error " + std::to_string(writer.SystemError()));
+        *why = "cannot write the manifest, error " + std::to_string(writer.SystemError());
+        return KQ_E_TARGET_UNWRITABLE;
     }
     for (const Vendor& vendor : vendors) {
         const ZipStatus added = writer.AddFile(vendor.entry, vendor.path);
         if (added == ZipStatus::OpenFailed || added == ZipStatus::ReadFailed) {
-            return fail(KQ_E_VENDOR_FILE_UNREADABLE, "cannot read " + ToUtf8(vendor.path) +
-                                                         ", error " +
-                                                         std::to_string(writer.SystemError()));
+            *why = "cannot read " + ToUtf8(vendor.path) + ", error " +
+                   std::to_string(writer.SystemError());
+            return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
         }
         if (added != ZipStatus::Ok) {
-            return fail(KQ_E_TARGET_UNWRITABLE, "cannot write " + vendor.entry + ", error " +
-                                                    std::to_string(writer.SystemError()));
+            *why = "cannot write " + vendor.entry + ", error " +
+                   std::to_string(writer.SystemError());
+            return KQ_E_TARGET_UNWRITABLE;
         }
-        Log(kLogInfo, "added " + vendor.entry);
+        log.Write(kLogInfo, "added " + vendor.entry);
     }
     if (writer.Finish() != ZipStatus::Ok) {
-        return fail(KQ_E_TARGET_UNWRITABLE,
-                    "cannot finish the package, error " + std::to_string(writer.SystemError()));
-    }
-    if (!FlushFileBuffers(file.Get())) {
-        const DWORD error = GetLastError();
-        return fail(KQ_E_TARGET_UNWRITABLE,
-                    "cannot finish the package, error " + std::to_string(error));
-    }
-    file.Reset();
-    if (!MoveFileExW(temporary, packageFile.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        const DWORD error = GetLastError();
-        Log(kLogError,
-            "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(error));
-        if (removeTemporary) {
-            DeleteFileW(temporary);
-        }
+        *why = "cannot finish the package, error " + std::to_string(writer.SystemError());
         return KQ_E_TARGET_UNWRITABLE;
     }
-    Log(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
-                      std::to_string(vendors.size()) + " vendor files)");
     return S_OK;
 }
 

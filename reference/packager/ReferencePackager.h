@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Catalog.h"
+#include "PackagerLog.h"
 #include "PackagerInterface.h"
 
 // Failure statuses of the reference library (all negative, so callers see failures).
@@ -14,6 +15,7 @@ inline constexpr int32_t KQ_E_CATALOG_CORRUPT = static_cast<int32_t>(0x8004A003)
 inline constexpr int32_t KQ_E_PATCH_UNKNOWN = static_cast<int32_t>(0x8004A004);
 inline constexpr int32_t KQ_E_TARGET_UNWRITABLE = static_cast<int32_t>(0x8004A005);
 inline constexpr int32_t KQ_E_VENDOR_FILE_UNREADABLE = static_cast<int32_t>(0x8004A006);
+inline constexpr int32_t KQ_E_REQUESTED_PATCH_MISSING = static_cast<int32_t>(0x8004A007);
 
 // The reference implementation of the packager object: reads the catalog, names vendor
 // files and writes packages. No exception leaves any of its methods.
@@ -35,16 +37,28 @@ class ReferencePackager : public IPackager {
     virtual ~ReferencePackager() = default;
 
   private:
+    // A vendor file that goes into the package, under its entry name.
+    struct Vendor {
+        std::string entry;
+        std::wstring path;
+        bool requested;
+    };
+
     int32_t Build(const PackageRequest& request, const std::wstring& packageFile,
                   const DeploymentOptions& options);
+    std::string ManifestItems(const PackageRequest& request, std::vector<Vendor>* vendors);
+    int32_t RequireRequested(const PackageRequest& request);
+    int32_t WriteEntries(HANDLE file, const std::string& manifest,
+                         const std::vector<Vendor>& vendors, std::string* why);
     const CatalogPatch* Find(const GUID& id, uint16_t languageId) const;
-    // Appends one line to the packager log when its level allows.
-    void Log(int level, const std::string& message);
+    bool IsRequested(const GUID& id, uint16_t languageId) const;
 
     LONG references = 1;
     bool initialized = false;
-    std::wstring packagerLog;
-    int32_t packagerLogLevel = -1;
+    PackagerLog log;
+    // The patch Initialize named: a package without its vendor file is no package.
+    bool hasRequested = false;
+    PatchInfo requested{};
     std::vector<CatalogPatch> catalog;
     std::vector<PatchInfo> listed;
 };

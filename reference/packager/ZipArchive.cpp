@@ -306,6 +306,9 @@ bool ZipWriter::WriteAt(uint64_t at, const void* data, size_t size) {
 
 ZipStatus ZipWriter::BeginEntry(const std::string& name, uint16_t method, bool zip64,
                                 Written* out) {
+    if (!names.insert(name).second) {
+        return ZipStatus::Duplicate;
+    }
     out->entry = ZipEntry{};
     out->entry.name = name;
     out->entry.method = method;

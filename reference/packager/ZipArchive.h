@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "WinResources.h"
@@ -22,6 +23,7 @@ enum class ZipStatus {
     Unsupported,  // a compression method or feature this code does not read
     NotFound,     // no entry of that name
     TooLarge,     // an entry larger than the caller's bound
+    Duplicate,    // an entry of a name the writer already wrote
 };
 
 struct ZipEntry {
@@ -64,7 +66,8 @@ class ZipWriter {
     ZipWriter(HANDLE file, Options options);
     ZipWriter(HANDLE file) : ZipWriter(file, Options{}) {}
 
-    // Adds `data` as one deflated entry.
+    // Adds `data` as one deflated entry. Every add refuses a name already written (Duplicate):
+    // a ZIP with two entries of one name is read differently by different tools.
     ZipStatus AddBytes(const std::string& name, const std::string& data);
     // Streams a file into one entry: deflated when its first megabyte compresses well,
     // stored otherwise (installers are mostly compressed already).
@@ -87,5 +90,6 @@ class ZipWriter {
     Options options;
     uint64_t offset = 0;
     std::vector<Written> written;
+    std::unordered_set<std::string> names;
     DWORD systemError = 0;
 };

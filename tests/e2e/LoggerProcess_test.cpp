@@ -134,10 +134,12 @@ TEST(LoggerProcess, AnEventLibraryFaultingOnEveryCallDoesNotStopTheRun) {
 
 TEST(LoggerProcess, AnUnrepresentableCharacterDoesNotSilenceLaterLines) {
     ProbeRun run = RunProbe(L"unicode");
-    ASSERT_EQ(run.result.outputLines.size(), 4u);
+    ASSERT_EQ(run.result.outputLines.size(), 5u);
     EXPECT_EQ(run.result.outputLines[1], "logger_probe.exe:Probe:path: C:\\data\\??\\x");
     EXPECT_EQ(run.result.outputLines[2], "logger_probe.exe:Probe:caf\xe9 stays");  // code page 1252
-    EXPECT_EQ(run.result.outputLines[3], "logger_probe.exe:Probe:later line");
+    // One '?' per character the code page cannot show, whatever its length in UTF-16.
+    EXPECT_EQ(run.result.outputLines[3], "logger_probe.exe:Probe:pair ?, lone ? and ?, pair ?.");
+    EXPECT_EQ(run.result.outputLines[4], "logger_probe.exe:Probe:later line");
 }
 
 TEST(ProcessRunner, ReturnsTheExitCodeAndPassesArgumentsIntact) {

@@ -1,5 +1,6 @@
 #include "ProcessRunner.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 
@@ -151,9 +152,15 @@ RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring&
         for (bool exited = false; !exited;) {
             DEBUG_EVENT event{};
             const ULONGLONG now = GetTickCount64();
-            const DWORD wait = now >= deadline ? 100 : static_cast<DWORD>(deadline - now);
+            DWORD wait = now >= deadline ? 100 : static_cast<DWORD>(deadline - now);
+            if (options.killWhen && !result.killed) {
+                wait = std::min<DWORD>(wait, 20);
+            }
             if (!WaitForDebugEvent(&event, wait)) {
-                if (!result.timedOut) {
+                if (options.killWhen && !result.killed && !result.timedOut && options.killWhen()) {
+                    result.killed = true;
+                    TerminateProcess(processHandle.Get(), kKilledExitCode);
+                } else if (GetTickCount64() >= deadline && !result.timedOut) {
                     result.timedOut = true;
                     TerminateProcess(processHandle.Get(), 0xDEAD);
                 }

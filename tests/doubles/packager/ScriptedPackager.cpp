@@ -43,6 +43,24 @@ void FaultIf(const PackagerScript& script, const char* method,
     }
 }
 
+void WaitIf(const PackagerScript& script, const char* method,
+            const std::function<void(const std::string&)>& record) {
+    if (script.waitIn != method) {
+        return;
+    }
+    record(std::string(method) + " waiting");
+    for (;;) {
+        Sleep(INFINITE);
+    }
+}
+
+// Every scripted behaviour that happens on entry to a method.
+void OnEntry(const PackagerScript& script, const char* method,
+             const std::function<void(const std::string&)>& record) {
+    WaitIf(script, method, record);
+    FaultIf(script, method, record);
+}
+
 }  // namespace
 
 std::string GuidText(const GUID& guid) {
@@ -56,7 +74,7 @@ std::string RecordedText(const wchar_t* text) {
 // Keys: create_status, create_fault, create_null, init_status, patches_status,
 // package_status, fault_in=<method>, fault_kind=<kind>, vendor_status=<index>:<status>,
 // patch=<guid>,<language>,<vendor file, :null or :unreadable>, null_array, count,
-// write_package, watch=<path>.
+// write_package, watch=<path>, wait_in=<method>.
 PackagerScript PackagerScript::Parse(const std::string& text) {
     PackagerScript script;
     for (const std::string& line : SplitLines(text)) {
@@ -105,6 +123,8 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             script.writePackage = number != 0;
         } else if (key == "fault_in") {
             script.faultIn = value;
+        } else if (key == "wait_in") {
+            script.waitIn = value;
         } else if (key == "fault_kind") {
             script.faultKind = value;
         } else if (key == "watch") {
@@ -146,7 +166,7 @@ ULONG ScriptedPackager::AddRef() {
 }
 
 ULONG ScriptedPackager::Release() {
-    FaultIf(script, "Release", record);
+    OnEntry(script, "Release", record);
     record("Release");
     if (script.faultKind == "declined") {
         record(std::string("Release chain=") + (ExceptionChainIsWhole() ? "whole" : "broken") +
@@ -160,7 +180,7 @@ ULONG ScriptedPackager::Release() {
 }
 
 int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
-    FaultIf(script, "Initialize", record);
+    OnEntry(script, "Initialize", record);
     record("Initialize packagerLogLevel=" + std::to_string(info->packagerLogLevel) +
            " packagerLog=" + RecordedText(info->packagerLog) +
            " catalogFile=" + RecordedText(info->catalogFile) +
@@ -179,7 +199,7 @@ int32_t ScriptedPackager::Initialize(const PackagerInitInfo* info) {
 }
 
 int32_t ScriptedPackager::GetAvailablePatches(PatchList* list) {
-    FaultIf(script, "GetAvailablePatches", record);
+    OnEntry(script, "GetAvailablePatches", record);
     record("GetAvailablePatches count=" + std::to_string(list->count) +
            (list->patches == nullptr ? " patches=null" : " patches=set"));
     listed.clear();
@@ -210,7 +230,7 @@ int32_t ScriptedPackager::Reserved9() {
 }
 
 int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
-    FaultIf(script, "GetVendorPatchFile", record);
+    OnEntry(script, "GetVendorPatchFile", record);
     record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
     if (indexOf.empty()) {
         for (uint32_t i = 0; i < script.patches.size(); ++i) {
@@ -243,7 +263,7 @@ int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileI
 
 int32_t ScriptedPackager::CreatePackage(const PackageRequest* request, const wchar_t* packageFile,
                                         const DeploymentOptions* options) {
-    FaultIf(script, "CreatePackage", record);
+    OnEntry(script, "CreatePackage", record);
     record("CreatePackage source=" + RecordedText(request->source) + " reserved1=" +
            std::to_string(request->reserved1) + " count=" + std::to_string(request->count) +
            " reserved2=" + Reserved(request->reserved2, 2));

@@ -38,6 +38,9 @@ struct PackagerScript {
     // or "declined" (its own frame handler declines it; Release then records whether the
     // exception chain is whole and how often the handler was unwound).
     std::string faultKind = "unhandled";
+    // A method that, when called, records "<method> waiting" and never returns: a library
+    // hung inside a call, for the tests that kill the run there.
+    std::string waitIn;
 
     // Reads "key=value" lines (UTF-8); see the recording library's source for the keys.
     static PackagerScript Parse(const std::string& text);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The reference library's own log: "YYYY-MM-DD hh:mm:ss LEVEL message" lines appended to the
+// file the caller names. Runs started from one folder share the default log, so it is opened
+// for shared appending and every line goes out in one write: lines of concurrent runs
+// interleave whole, none torn or lost. A log that stays busy or cannot be written at all
+// costs the run nothing but the log: the first failure is kept and later lines are dropped.
+class PackagerLog {
+  public:
+    enum Level { kError = 1, kWarning = 2, kInfo = 3 };
+
+    // `level`: 0 writes nothing, 1 errors, 2 also warnings, 3 or more everything; negative
+    // is the default, 3. An empty path turns the log off.
+    void Configure(const std::wstring& path, int level);
+
+    // Appends one line when the level allows it.
+    void Write(int level, const std::string& message);
+
+    const std::wstring& Path() const { return path; }
+    // The platform's error code of the first line that could not be written; 0 while every
+    // line was (or the log is off).
+    DWORD Failure() const { return failure; }
+
+  private:
+    DWORD Append(const std::string& line) const;
+
+    std::wstring path;
+    int allowed = kInfo;
+    DWORD failure = 0;
+};

@@ -117,8 +117,10 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
         const auto [seen, added] =
             firstLine.emplace(std::make_pair(GuidToText(patch.id), patch.languageId), number);
         if (!added) {
+            char language[8];
+            std::snprintf(language, sizeof(language), "0x%04X", patch.languageId);
             *detail = "line " + std::to_string(number) + ": the patch " + GuidToText(patch.id) +
-                      " " + std::to_string(patch.languageId) + " is listed again (first on line " +
+                      " " + language + " is listed again (first on line " +
                       std::to_string(seen->second) + ")";
             return false;
         }

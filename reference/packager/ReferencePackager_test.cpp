@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "Catalog.h"
 #include "TestEnv.h"
 #include "ZipArchive.h"
@@ -10,6 +12,7 @@
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 constexpr const char* kCatalog =
     "guid,language,vendor_file,title\r\n"
@@ -32,7 +35,23 @@ std::wstring MakeCatalog(const TempDir& dir, const std::string& csv) {
 struct Library {
     UniqueComReference<ReferencePackager> owned{new ReferencePackager()};
     ReferencePackager* packager = owned.Get();
+    Library() = default;
+    Library& operator=(Library&& other) noexcept {
+        owned = std::move(other.owned);
+        packager = owned.Get();
+        return *this;
+    }
 };
+
+PatchInfo Patch(const char* guid, uint16_t languageId) {
+    PatchInfo patch{};
+    ParseGuidText(guid, &patch.id);
+    patch.languageId = languageId;
+    return patch;
+}
+
+constexpr const char* kEnglish = "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01";
+constexpr const char* kJapanese = "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22";
 
 TEST(ReferencePackager, ListsTheCatalogAndNamesVendorFiles) {
     TempDir dir;
@@ -111,6 +130,27 @@ TEST(ReferencePackager, RefusesCatalogsWhoseVendorFilesLeaveTheCurrentFolder) {
                 HasSubstr("line 3: the vendor file name ..\\secret.txt leaves the current folder"));
 }
 
+TEST(ReferencePackager, RefusesACatalogListingAPatchTwiceAndNamesBothLines) {
+    TempDir dir;
+    // The same patch in two spellings of its GUID and language.
+    const std::wstring catalog =
+        MakeCatalog(dir,
+                    "guid,language,vendor_file,title\n"
+                    "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
+                    "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0407,vendor\\de.msp,\n"
+                    "{6f2c7a41-0b3e-4d5a-9c11-2e8b4f7d1a01},1033,vendor\\other.msp,\n");
+    const std::wstring log = dir / L"packager.log";
+    Library lib;
+    PackagerInitInfo info{};
+    info.packagerLogLevel = -1;
+    info.packagerLog = log.c_str();
+    info.catalogFile = catalog.c_str();
+    EXPECT_EQ(lib.packager->Initialize(&info), KQ_E_CATALOG_CORRUPT);
+    EXPECT_THAT(ReadTextFile(log), HasSubstr("line 4: the patch 6F2C7A41-0B3E-4D5A-9C11-"
+                                             "2E8B4F7D1A01 0x0409 is listed again (first on "
+                                             "line 2)"));
+}
+
 class PackageBuild : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -120,9 +160,23 @@ class PackageBuild : public ::testing::Test {
         CreateDirectoryW((dir / L"vendor").c_str(), nullptr);
         WriteTextFile(dir / L"vendor\\en.msp", std::string(300000, 'e'));
         SetCurrentDirectoryW(dir.Path().c_str());
-        catalog = MakeCatalog(dir, kCatalog);
+        Prepare(kCatalog, nullptr);
+    }
+    void TearDown() override { SetCurrentDirectoryW(previous.c_str()); }
+
+    // A fresh library initialised with `csv`, for `requested` when given, logging to `log`;
+    // the request lists every patch of the catalog.
+    void Prepare(const std::string& csv, const PatchInfo* requested,
+                 const std::wstring& logPath = L"") {
+        lib = Library{};
+        items.clear();
+        catalog = MakeCatalog(dir, csv);
         PackagerInitInfo info{};
+        info.packagerLogLevel = -1;
+        info.packagerLog = logPath.empty() ? nullptr : logPath.c_str();
         info.catalogFile = catalog.c_str();
+        info.patchCount = requested != nullptr ? 1 : 0;
+        info.patches = requested;
         ASSERT_EQ(lib.packager->Initialize(&info), 0);
         PatchList list{0, nullptr};
         ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
@@ -134,7 +188,21 @@ class PackageBuild : public ::testing::Test {
             items.push_back(item);
         }
     }
-    void TearDown() override { SetCurrentDirectoryW(previous.c_str()); }
+
+    // The files of the test folder, the catalog's own and the log excepted.
+    std::vector<std::wstring> Files() {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW data;
+        const UniqueFind find(FindFirstFileW((dir / L"*").c_str(), &data));
+        do {
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L".." && name != L"patches.src" &&
+                name != L"windowspatchdata.zip" && name != L"packager.log") {
+                names.push_back(name);
+            }
+        } while (find && FindNextFileW(find.Get(), &data));
+        return names;
+    }
 
     int32_t Create(const std::wstring& target, uint32_t flags = kRemoveTempFilesFlags) {
         PackageRequest request{};
@@ -208,6 +276,125 @@ TEST_F(PackageBuild, AnUnwritableTargetIsReportedAndAnOlderPackageReplacedWhenWr
     const std::wstring package = dir / L"p.zip";
     WriteTextFile(package, "older");
     ASSERT_EQ(Create(package), 0);
+    EXPECT_THAT(Manifest(package), HasSubstr("items: 3"));
+}
+
+TEST_F(PackageBuild, TheRequestedPatchMustBeInThePackage) {
+    const std::wstring package = dir / L"deploy-package.zip";
+    const std::wstring log = dir / L"packager.log";
+    const PatchInfo english = Patch(kEnglish, 0x0409);
+    Prepare(kCatalog, &english, log);
+    ASSERT_EQ(Create(package), 0);
+    WriteTextFile(package, "older package");
+    const std::vector<std::wstring> before = Files();
+
+    // German's vendor file is missing, then a folder; Japanese's is missing too; an unknown
+    // patch is in no catalog.
+    struct Case {
+        PatchInfo requested;
+        bool folderForGerman;
+        const char* logged;
+    };
+    const Case cases[] = {
+        {Patch(kEnglish, 0x0407), false,
+         "the vendor file vendor\\de.msp of the requested patch 6F2C7A41-0B3E-4D5A-9C11-"
+         "2E8B4F7D1A01 0x0407 is missing; no package written"},
+        {Patch(kEnglish, 0x0407), true, "vendor\\de.msp of the requested patch"},
+        {Patch(kJapanese, 0x0411), false, "missing.msp of the requested patch"},
+    };
+    for (const Case& c : cases) {
+        if (c.folderForGerman) {
+            CreateDirectoryW((dir / L"vendor\\de.msp").c_str(), nullptr);
+        }
+        Prepare(kCatalog, &c.requested, log);
+        EXPECT_EQ(Create(package), KQ_E_REQUESTED_PATCH_MISSING) << c.logged;
+        EXPECT_EQ(Create(package, kPreserveTempFilesFlags), KQ_E_REQUESTED_PATCH_MISSING);
+        EXPECT_THAT(ReadTextFile(log), HasSubstr(c.logged));
+        EXPECT_EQ(ReadTextFile(package), "older package");
+        EXPECT_EQ(Files(), before) << c.logged << ": nothing else is written";
+    }
+    EXPECT_THAT(ReadTextFile(log), HasSubstr("cannot be read, error 5"));
+
+    // A request that leaves the requested patch out is refused as well.
+    Prepare(kCatalog, &english, log);
+    items.erase(items.begin());
+    EXPECT_EQ(Create(package), KQ_E_REQUESTED_PATCH_MISSING);
+    EXPECT_THAT(ReadTextFile(log), HasSubstr("the request does not include the requested patch"));
+}
+
+TEST_F(PackageBuild, PatchesSharingAVendorFileGetOneEntry) {
+    Prepare("guid,language,vendor_file,title\n"
+            "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
+            "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0809,VENDOR/EN.MSP,\n",
+            nullptr);
+    const std::wstring package = dir / L"p.zip";
+    ASSERT_EQ(Create(package), 0);
+    ZipReader reader;
+    ASSERT_EQ(reader.Open(package), ZipStatus::Ok);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    EXPECT_EQ(reader.Entries()[1].name, "vendor/en.msp");
+    EXPECT_THAT(Manifest(package), HasSubstr("0x0809 index 1 vendor-file VENDOR/EN.MSP included"));
+}
+
+TEST_F(PackageBuild, ALogThatCannotBeWrittenIsNamedInTheManifest) {
+    const std::wstring package = dir / L"p.zip";
+    struct Case {
+        std::wstring log;
+        const char* error;
+    };
+    // A folder stays busy through every retry; the others fail at once.
+    const Case cases[] = {{dir.Path(), "error 5"},
+                          {dir / L"no-such-folder\\packager.log", "error 3"},
+                          {dir / L"bad<name>.log", "error 123"}};
+    for (const Case& c : cases) {
+        Prepare(kCatalog, nullptr, c.log);
+        ASSERT_EQ(Create(package), 0) << c.error;
+        EXPECT_THAT(Manifest(package), HasSubstr("packager-log: " + ToUtf8(c.log) +
+                                                 " not written, " + c.error + "\r\nitems: 3"));
+    }
+    Prepare(kCatalog, nullptr, dir / L"packager.log");
+    ASSERT_EQ(Create(package), 0);
+    EXPECT_THAT(Manifest(package), Not(HasSubstr("packager-log:")));
+}
+
+TEST_F(PackageBuild, TemporaryPackagesOfEndedRunsAreSweptAndLiveOnesKept) {
+    const std::wstring log = dir / L"packager.log";
+    Prepare(kCatalog, nullptr, log);
+    const std::wstring live = dir / L"kqpABCD.tmp";
+    WriteTextFile(dir / L"kqp1.tmp", "killed run");
+    WriteTextFile(dir / L"KQP00F0.TMP", "killed run");
+    WriteTextFile(dir / L"kqp-notes.tmp", "not ours");
+    const UniqueFile held(CreateFileW(live.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
+
+    // A run that keeps its temporary files sweeps nothing.
+    ASSERT_EQ(Create(dir / L"p.zip", kPreserveTempFilesFlags), 0);
+    EXPECT_EQ(ReadTextFile(dir / L"kqp1.tmp"), "killed run");
+
+    ASSERT_EQ(Create(dir / L"p.zip"), 0);
+    EXPECT_EQ(GetFileAttributesW((dir / L"kqp1.tmp").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetFileAttributesW((dir / L"KQP00F0.TMP").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(GetFileAttributesW(live.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(ReadTextFile(dir / L"kqp-notes.tmp"), "not ours");
+    EXPECT_THAT(ReadTextFile(log),
+                HasSubstr("removed 2 temporary packages of runs that ended early"));
+}
+
+TEST_F(PackageBuild, ATargetBusyForAMomentIsWaitedOut) {
+    const std::wstring package = dir / L"p.zip";
+    WriteTextFile(package, "older");
+    // A scanner's open: no delete sharing, so the target cannot be replaced meanwhile.
+    UniqueFile scanner(CreateFileW(package.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(scanner);
+    std::thread release([&] {
+        Sleep(400);
+        scanner.Reset();
+    });
+    const int32_t status = Create(package);
+    release.join();
+    EXPECT_EQ(status, 0);
     EXPECT_THAT(Manifest(package), HasSubstr("items: 3"));
 }
 

@@ -98,4 +98,25 @@ TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
     EXPECT_EQ(text.Open(dir / L"text.zip"), ZipStatus::Corrupt);
 }
 
+TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
+    TempDir dir;
+    WriteTextFile(dir / L"file.bin", "file");
+    {
+        const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ZipWriter writer(file.Get());
+        ASSERT_EQ(writer.AddBytes("a/x", "first"), ZipStatus::Ok);
+        EXPECT_EQ(writer.AddBytes("a/x", "second"), ZipStatus::Duplicate);
+        EXPECT_EQ(writer.AddFile("a/x", dir / L"file.bin"), ZipStatus::Duplicate);
+        EXPECT_EQ(writer.AddFile("a/X", dir / L"file.bin"), ZipStatus::Ok);
+        ASSERT_EQ(writer.Finish(), ZipStatus::Ok);
+    }
+    ZipReader reader;
+    ASSERT_EQ(reader.Open(dir / L"a.zip"), ZipStatus::Ok);
+    ASSERT_EQ(reader.Entries().size(), 2u);
+    std::string content;
+    ASSERT_EQ(reader.Extract("a/x", 100, &content), ZipStatus::Ok);
+    EXPECT_EQ(content, "first");
+}
+
 }  // namespace

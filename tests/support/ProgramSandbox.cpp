@@ -38,6 +38,7 @@ RunResult ProgramSandbox::Run(const std::vector<std::wstring>& args,
     RunOptions options;
     options.workingDirectory = work;
     options.extraEnvironment = std::move(environment);
+    options.killWhen = killWhen;
     options.extraEnvironment.push_back(L"DP_PACKAGER_SCRIPT=" + (dir / L"script.txt"));
     options.extraEnvironment.push_back(L"DP_PACKAGER_RECORD=" + (dir / L"record.txt"));
     options.extraEnvironment.push_back(L"DP_EVENT_RECORD=" + (dir / L"events.txt"));

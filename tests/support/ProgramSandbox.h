@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,5 +39,6 @@ class ProgramSandbox {
     TempDir dir;
     std::wstring bin, catalog, output, work, exe;
     std::string script;           // the packager double's script for the next run
+    std::function<bool()> killWhen;  // ends a run once it answers true (RunOptions::killWhen)
     bool noEventLibrary = false;  // none was installed when the sandbox was made
 };

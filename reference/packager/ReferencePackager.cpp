@@ -133,9 +133,10 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
         hasRequested = info->patchCount >= 1 && info->patches != nullptr;
         if (hasRequested) {
             requested = info->patches[0];
-            log.Write(kLogInfo,
-                      "requested: " + GuidToText(requested.id) + " " + Hex(requested.languageId) +
-                          (Find(requested.id, requested.languageId) ? "" : " (not in the catalog)"));
+            log.Write(
+                kLogInfo,
+                "requested: " + GuidToText(requested.id) + " " + Hex(requested.languageId) +
+                    (Find(requested.id, requested.languageId) ? "" : " (not in the catalog)"));
         }
         return S_OK;
     } catch (...) {
@@ -342,8 +343,8 @@ int32_t ReferencePackager::WriteEntries(HANDLE file, const std::string& manifest
             return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
         }
         if (added != ZipStatus::Ok) {
-            *why = "cannot write " + vendor.entry + ", error " +
-                   std::to_string(writer.SystemError());
+            *why =
+                "cannot write " + vendor.entry + ", error " + std::to_string(writer.SystemError());
             return KQ_E_TARGET_UNWRITABLE;
         }
         log.Write(kLogInfo, "added " + vendor.entry);

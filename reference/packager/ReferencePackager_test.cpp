@@ -323,10 +323,11 @@ TEST_F(PackageBuild, TheRequestedPatchMustBeInThePackage) {
 }
 
 TEST_F(PackageBuild, PatchesSharingAVendorFileGetOneEntry) {
-    Prepare("guid,language,vendor_file,title\n"
-            "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
-            "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0809,VENDOR/EN.MSP,\n",
-            nullptr);
+    Prepare(
+        "guid,language,vendor_file,title\n"
+        "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
+        "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0809,VENDOR/EN.MSP,\n",
+        nullptr);
     const std::wstring package = dir / L"p.zip";
     ASSERT_EQ(Create(package), 0);
     ZipReader reader;
@@ -364,8 +365,8 @@ TEST_F(PackageBuild, TemporaryPackagesOfEndedRunsAreSweptAndLiveOnesKept) {
     WriteTextFile(dir / L"kqp1.tmp", "killed run");
     WriteTextFile(dir / L"KQP00F0.TMP", "killed run");
     WriteTextFile(dir / L"kqp-notes.tmp", "not ours");
-    const UniqueFile held(CreateFileW(live.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile held(CreateFileW(live.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(held);
 
     // A run that keeps its temporary files sweeps nothing.

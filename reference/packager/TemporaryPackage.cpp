@@ -16,7 +16,8 @@ bool IsTemporaryName(const std::wstring& name) {
         return false;
     }
     const size_t digits = name.size() - 7;
-    if (_wcsnicmp(name.c_str(), L"kqp", 3) != 0 || _wcsicmp(name.c_str() + 3 + digits, L".tmp") != 0) {
+    if (_wcsnicmp(name.c_str(), L"kqp", 3) != 0 ||
+        _wcsicmp(name.c_str() + 3 + digits, L".tmp") != 0) {
         return false;
     }
     for (size_t i = 3; i < 3 + digits; ++i) {

@@ -182,7 +182,8 @@ TEST(Endpoint, ConcurrentRunsFromOneFolderAllSucceedAndLoseNoLogLine) {
 
     const std::vector<std::string> lines = SplitLines(ReadTextFile(log));
     EXPECT_EQ(lines.size(), kRuns * linesPerRun);
-    static const std::regex whole("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (INFO |WARN |ERROR) \\S.*");
+    static const std::regex whole(
+        "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (INFO |WARN |ERROR) \\S.*");
     for (const std::string& line : lines) {
         EXPECT_TRUE(std::regex_match(line, whole)) << "a torn line: " << line;
     }

@@ -28,7 +28,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         LogReport(kLevelInfo, L"Probe", L"path: %s", L"C:\\data\\\u4e2d\u6587\\x");
         LogReport(kLevelInfo, L"Probe", L"caf\u00e9 stays");
         // Two UTF-16 units each; a lone surrogate is a character of its own.
-        LogReport(kLevelInfo, L"Probe", L"pair \U0001F600, lone \xD800 and \xDC00, pair \U00010437.");
+        LogReport(kLevelInfo, L"Probe",
+                  L"pair \U0001F600, lone \xD800 and \xDC00, pair \U00010437.");
         LogReport(kLevelInfo, L"Probe", L"later line");
     } else if (scenario == L"exit") {
         exitCode = argc > 2 ? _wtoi(argv[2]) : 0;

@@ -38,7 +38,7 @@ class ProgramSandbox {
 
     TempDir dir;
     std::wstring bin, catalog, output, work, exe;
-    std::string script;           // the packager double's script for the next run
+    std::string script;              // the packager double's script for the next run
     std::function<bool()> killWhen;  // ends a run once it answers true (RunOptions::killWhen)
-    bool noEventLibrary = false;  // none was installed when the sandbox was made
+    bool noEventLibrary = false;     // none was installed when the sandbox was made
 };

@@ -11,8 +11,7 @@
 #include <iostream>
 #include <string>
 
-#include "DebugOutput.h"
-#include "Logger.h"
+#include "LoggerTesting.h"
 
 namespace {
 
@@ -29,7 +28,11 @@ int main(int argc, char** argv) {
     // OutputDebugStringW, which every report without an event library pays.
     const bool quietDebugger = argc > 2 && std::string(argv[2]) == "--no-debugger-output";
     if (quietDebugger) {
-        SetDebugOutputForTesting([](const wchar_t*) {}, [](const char*) {});
+        LoggerPlatform platform = LoggerPlatform::Real();
+        platform.debugOutput = {[](const wchar_t*) {}, [](const char*) {}};
+        LoggerHelper* quiet = LoggerTesting::Create(platform, L"logger_bench.exe", nullptr);
+        quiet->Init();
+        delete LoggerTesting::ExchangeInstance(quiet);
     }
     const int rounds = 3;
     const std::wstring process = L"logger_bench.exe";

@@ -220,7 +220,7 @@ void MeasureCrc() {
 }
 
 std::wstring ExeFolder() {
-    const std::wstring exe = ExecutablePath().text;
+    const std::wstring exe = ExecutablePath(&GetModuleFileNameW).text;
     return exe.substr(0, exe.find_last_of(L'\\'));
 }
 

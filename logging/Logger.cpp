@@ -2,8 +2,8 @@
 
 #include <iostream>
 
-#include "DebugOutput.h"
 #include "Guard.h"
+#include "LoggerTesting.h"
 #include "ProcessSingleton.h"
 #include "WideOutput.h"
 
@@ -76,7 +76,7 @@ void FormatAndReport(void* context) {
         // Only after the exit clean-up: the line still reaches the debugger output.
         std::wstring& line = LineBuffer();
         ComposeLine(line, L"", call->component != nullptr ? call->component : L"", call->buffer);
-        DebugOutput(line.c_str());
+        DebugOutputChannel::Real().wide(line.c_str());
     }
 }
 
@@ -85,7 +85,7 @@ thread_local int traceDepth = 0;
 }  // namespace
 
 LoggerPlatform LoggerPlatform::Real() {
-    return {&GetModuleFileNameW, &RealCommonFilesFolder};
+    return {&GetModuleFileNameW, &RealCommonFilesFolder, DebugOutputChannel::Real()};
 }
 
 void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) {
@@ -110,7 +110,7 @@ void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) 
 
 LoggerHelper* LoggerHelper::Instance() {
     return logger.Get([] {
-        LoggerHelper* created = new LoggerHelper();
+        LoggerHelper* created = new LoggerHelper(LoggerPlatform::Real());
         try {
             created->Init();
         } catch (...) {
@@ -121,14 +121,15 @@ LoggerHelper* LoggerHelper::Instance() {
     });
 }
 
-void LoggerHelper::Init(const LoggerPlatform& platform) {
+void LoggerHelper::Init() {
     eventDllPath.clear();
     eventDll.Reset();
     reportEventEx = nullptr;
     reportEventEx2 = nullptr;
     // The logger names its process without itself: failures go to the debugger output only.
     processName = NameFromPathWithoutLogger(
-        ExecutablePathWithoutLogger(platform.moduleFileName).c_str(), false);
+        ExecutablePathWithoutLogger(platform.moduleFileName, platform.debugOutput).c_str(), false,
+        platform.debugOutput);
 
     // Steps (a) to (d) run in one guarded block: a fault in the platform's folder lookup or
     // in the event library's DllMain (where the loader leaves it unhandled) must not take the
@@ -173,7 +174,7 @@ void LoggerHelper::Report(int level, const wchar_t* component, const wchar_t* me
     if (reportEventEx != nullptr) {
         reportEventEx(level, processName.c_str(), componentText, message);
     } else {
-        DebugOutput(line.c_str());
+        platform.debugOutput.wide(line.c_str());
     }
 }
 
@@ -187,31 +188,23 @@ void LoggerHelper::SelfReport(const wchar_t* format, ...) {
         const std::wstring line = std::wstring(L"LoggerHelper: ") + buffer + L"\n";
         std::wcout << line;
         std::wcout.flush();
-        DebugOutput(line.c_str());
+        platform.debugOutput.wide(line.c_str());
     } catch (const std::exception& e) {
         const std::string text = std::string("LoggerHelper: exception:") + e.what() + "\n";
-        DebugOutputNarrow(text.c_str());
+        platform.debugOutput.narrow(text.c_str());
     } catch (...) {
-        DebugOutputNarrow("LoggerHelper: unexpected exception during reporting\n");
+        platform.debugOutput.narrow("LoggerHelper: unexpected exception during reporting\n");
     }
 }
 
+// The entry points go before the library they point into.
 LoggerHelper::~LoggerHelper() {
-    eventDll.Reset();
-    eventDllPath.clear();
-    processName.clear();
     reportEventEx = nullptr;
     reportEventEx2 = nullptr;
+    eventDll.Reset();
 }
 
-LoggerHelper* LoggerHelper::CreateForTesting(const std::wstring& name, ReportEventExFn entry) {
-    LoggerHelper* logger = new LoggerHelper();
-    logger->processName = name;
-    logger->reportEventEx = entry;
-    return logger;
-}
-
-LoggerHelper* LoggerHelper::ExchangeInstanceForTesting(LoggerHelper* replacement) {
+LoggerHelper* LoggerTesting::ExchangeInstance(LoggerHelper* replacement) {
     return logger.Exchange(replacement);
 }
 
@@ -231,6 +224,14 @@ void ReportTrace(void* context) {
 }  // namespace
 
 void Logger::Trace(const wchar_t* format, const uint32_t* code) {
+    // The instance was made (or failed to be) by the report that failed; asking again must
+    // not let a second failure out.
+    LoggerHelper* instance = nullptr;
+    uint32_t ignored = 0;
+    auto find = [&] { instance = LoggerHelper::Instance(); };
+    RunGuardedCall(find, &ignored);
+    const DebugOutputChannel debugOutput =
+        instance != nullptr ? instance->platform.debugOutput : DebugOutputChannel::Real();
     std::wstring text;
     try {
         std::wostringstream composed;
@@ -243,10 +244,10 @@ void Logger::Trace(const wchar_t* format, const uint32_t* code) {
         }
         text = composed.str();
     } catch (...) {
-        DebugOutputNarrow("LoggerHelper: unexpected exception during reporting\n");
+        debugOutput.narrow("LoggerHelper: unexpected exception during reporting\n");
         return;
     }
-    DebugOutput(text.c_str());
+    debugOutput.wide(text.c_str());
     if (traceDepth > 0) {
         // A trace's own report failed: its text is already in the debugger output.
         return;
@@ -258,7 +259,7 @@ void Logger::Trace(const wchar_t* format, const uint32_t* code) {
         wchar_t note[96];
         std::swprintf(note, 96, L"Logger::Trace: the trace's own report failed. Error code: 0x%X\n",
                       static_cast<unsigned>(nestedCode));
-        DebugOutput(note);
+        debugOutput.wide(note);
     }
     --traceDepth;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "DebugOutput.h"
 #include "Queries.h"
 #include "WinResources.h"
 
@@ -21,23 +22,24 @@ inline constexpr size_t kReportFormatCapacity = 4095;
 
 // The one report call of the program. Formats `format` printf-style ("%s" takes a wide
 // string, "%d" a 32-bit integer) and writes the line "processName:component:message\n" to
-// std::wcout, then hands the report to the event library when it is bound, or the whole
-// line to the debugger output when it is not. `component` may be null (written as "").
-// Never fails its caller: a fault or exception while formatting or reporting is caught and
-// described by two traces under "Logger". The thread's last-error code is left as it was.
+// std::wcout, flushed at once, then hands the report to the event library when it is bound,
+// or the whole line to the debugger output when it is not. `component` may be null (written
+// as ""). Never fails its caller: a fault or exception while formatting or reporting is
+// caught and described by two traces under "Logger". The thread's last-error code is left
+// as it was.
 void LogReport(int level, const wchar_t* component, const wchar_t* format, ...);
 
 // CEReportEventEx of ZelNSEvent.dll.
 using ReportEventExFn = int(__stdcall*)(int level, const wchar_t* processName,
                                         const wchar_t* component, const wchar_t* message);
 
-// Where Init finds things; the platform's answers unless a test injects its own.
+// The platform calls the logger makes; the process-wide logger is built on the real ones.
 struct LoggerPlatform {
-    // GetModuleFileNameW, for the process name.
-    ModuleFileNameFn moduleFileName;
+    ModuleFileNameFn moduleFileName;  // GetModuleFileNameW, for the process name
     // SHGetKnownFolderPath for FOLDERID_ProgramFilesCommon; the text is freed with
     // CoTaskMemFree.
     HRESULT (*commonFilesFolder)(wchar_t** folder);
+    DebugOutputChannel debugOutput;
 
     static LoggerPlatform Real();
 };
@@ -52,7 +54,7 @@ class LoggerHelper {
 
     // Binds the event library at <Common Files>\Quorvel\ZelNSEvent.dll; called once, by
     // Instance. Failures are self-reported and leave reports going to the debugger output.
-    void Init(const LoggerPlatform& platform = LoggerPlatform::Real());
+    void Init();
 
     // Composes and emits one line for an already formatted message.
     void Report(int level, const wchar_t* component, const wchar_t* message);
@@ -62,22 +64,15 @@ class LoggerHelper {
     void SelfReport(const wchar_t* format, ...);
 
     ~LoggerHelper();
-
-    const std::wstring& ProcessName() const { return processName; }
-    const std::wstring& EventDllPath() const { return eventDllPath; }
-    HMODULE EventDll() const { return eventDll.Get(); }
-    ReportEventExFn ReportEventEx() const { return reportEventEx; }
-    FARPROC ReportEventEx2() const { return reportEventEx2; }
-
-    // Test seams: a logger with a given name and event entry, and swapping the process-wide
-    // instance (returns the previous one; the caller owns what it swaps out).
-    static LoggerHelper* CreateForTesting(const std::wstring& processName,
-                                          ReportEventExFn reportEventEx);
-    static LoggerHelper* ExchangeInstanceForTesting(LoggerHelper* replacement);
+    LoggerHelper(const LoggerHelper&) = delete;
+    LoggerHelper& operator=(const LoggerHelper&) = delete;
 
   private:
-    LoggerHelper() = default;
+    friend class Logger;
+    friend struct LoggerTesting;
+    explicit LoggerHelper(const LoggerPlatform& platform) : platform(platform) {}
 
+    LoggerPlatform platform;
     std::wstring eventDllPath;
     UniqueModule eventDll;
     std::wstring processName;

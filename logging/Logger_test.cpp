@@ -115,10 +115,10 @@ int __stdcall FaultingEvent(int level, const wchar_t*, const wchar_t*, const wch
 
 struct SwappedLogger {
     explicit SwappedLogger(ReportEventExFn entry)
-        : logger(LoggerHelper::CreateForTesting(L"probe.exe", entry)),
-          previous(LoggerHelper::ExchangeInstanceForTesting(logger)) {}
+        : logger(LoggerTesting::Create(LogCapture::Platform(), L"probe.exe", entry)),
+          previous(LoggerTesting::ExchangeInstance(logger)) {}
     ~SwappedLogger() {
-        LoggerHelper::ExchangeInstanceForTesting(previous);
+        LoggerTesting::ExchangeInstance(previous);
         delete logger;
     }
     LoggerHelper* logger;
@@ -170,25 +170,35 @@ DWORD WINAPI NoModuleName(HMODULE, LPWSTR, DWORD) {
     return 0;
 }
 
+// A logger on the real platform but for the two calls given, its debugger output captured,
+// after Init.
 struct InitCase {
     LoggerHelper* logger;
     LogCapture capture{false};
-    explicit InitCase(const LoggerPlatform& platform)
-        : logger(LoggerHelper::CreateForTesting(L"", nullptr)) {
+    InitCase(ModuleFileNameFn moduleFileName, HRESULT (*commonFilesFolder)(wchar_t**)) {
+        LoggerPlatform platform = LogCapture::Platform();
+        platform.moduleFileName = moduleFileName;
+        platform.commonFilesFolder = commonFilesFolder;
+        logger = LoggerTesting::Create(platform, L"", nullptr);
         capture.Clear();
-        logger->Init(platform);
+        logger->Init();
     }
     ~InitCase() { delete logger; }
+    const std::wstring& ProcessName() const { return LoggerTesting::ProcessName(*logger); }
+    const std::wstring& EventDllPath() const { return LoggerTesting::EventDllPath(*logger); }
+    HMODULE EventDll() const { return LoggerTesting::EventDll(*logger); }
+    ReportEventExFn ReportEventEx() const { return LoggerTesting::ReportEventEx(*logger); }
+    FARPROC ReportEventEx2() const { return LoggerTesting::ReportEventEx2(*logger); }
 };
 
 TEST(LoggerInit, NamesTheProcessAfterItsExecutable) {
-    InitCase c({&GetModuleFileNameW, &FolderFails});
-    EXPECT_EQ(c.logger->ProcessName(), L"logging_test.exe");
+    InitCase c(&GetModuleFileNameW, &FolderFails);
+    EXPECT_EQ(c.ProcessName(), L"logging_test.exe");
 }
 
 TEST(LoggerInit, AMissingExecutablePathLeavesTheNameEmpty) {
-    InitCase c({&NoModuleName, &FolderFails});
-    EXPECT_EQ(c.logger->ProcessName(), L"");
+    InitCase c(&NoModuleName, &FolderFails);
+    EXPECT_EQ(c.ProcessName(), L"");
     // Both path queries report to the debugger output only, never through the logger.
     ASSERT_EQ(c.capture.DebugStrings().size(), 3u);
     EXPECT_THAT(c.capture.DebugStrings()[0], HasSubstr(L"GetExePath failed. Err = 5\n"));
@@ -197,14 +207,14 @@ TEST(LoggerInit, AMissingExecutablePathLeavesTheNameEmpty) {
 }
 
 TEST(LoggerInit, AFolderLookupFailureIsSelfReported) {
-    InitCase c({&GetModuleFileNameW, &FolderFails});
+    InitCase c(&GetModuleFileNameW, &FolderFails);
     const std::wstring expected =
         L"LoggerHelper: LoggerHelper::Init GetFolderPath failed with code = -2147467259\n";
     EXPECT_EQ(c.capture.Output(), expected);
     ASSERT_EQ(c.capture.DebugStrings().size(), 1u);
     EXPECT_EQ(c.capture.DebugStrings()[0], expected);
-    EXPECT_EQ(c.logger->EventDllPath(), L"");
-    EXPECT_EQ(c.logger->EventDll(), nullptr);
+    EXPECT_EQ(c.EventDllPath(), L"");
+    EXPECT_EQ(c.EventDll(), nullptr);
 }
 
 HRESULT FolderFaults(wchar_t**) {
@@ -213,10 +223,10 @@ HRESULT FolderFaults(wchar_t**) {
 }
 
 TEST(LoggerInit, AFaultWhileBindingEndsInTheFailedSelfReportAndTheLoggerStillWorks) {
-    InitCase c({&GetModuleFileNameW, &FolderFaults});
+    InitCase c(&GetModuleFileNameW, &FolderFaults);
     EXPECT_EQ(c.capture.Output(), L"LoggerHelper: LoggerHelper::Init failed\n");
-    EXPECT_EQ(c.logger->EventDll(), nullptr);
-    EXPECT_EQ(c.logger->ReportEventEx(), nullptr);
+    EXPECT_EQ(c.EventDll(), nullptr);
+    EXPECT_EQ(c.ReportEventEx(), nullptr);
     c.logger->Report(kLevelInfo, L"C", L"after");
     EXPECT_THAT(c.capture.Output(), HasSubstr(L"logging_test.exe:C:after\n"));
 }
@@ -224,11 +234,11 @@ TEST(LoggerInit, AFaultWhileBindingEndsInTheFailedSelfReportAndTheLoggerStillWor
 TEST(LoggerInit, AMissingLibraryIsSelfReportedWithItsError) {
     TempDir folder;
     injectedFolder = folder.Path();
-    InitCase c({&GetModuleFileNameW, &FolderFromTest});
-    EXPECT_EQ(c.logger->EventDllPath(), folder.Path() + L"\\Quorvel\\ZelNSEvent.dll");
+    InitCase c(&GetModuleFileNameW, &FolderFromTest);
+    EXPECT_EQ(c.EventDllPath(), folder.Path() + L"\\Quorvel\\ZelNSEvent.dll");
     EXPECT_EQ(c.capture.Output(),
               L"LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. \n");
-    EXPECT_EQ(c.logger->ReportEventEx(), nullptr);
+    EXPECT_EQ(c.ReportEventEx(), nullptr);
 }
 
 void InstallDouble(const TempDir& folder, const wchar_t* variant) {
@@ -243,10 +253,10 @@ TEST(LoggerInit, BindsBothExportsOfALibraryThatHasThem) {
     InstallDouble(folder, L"events-recording");
     injectedFolder = folder.Path();
     {
-        InitCase c({&GetModuleFileNameW, &FolderFromTest});
-        EXPECT_NE(c.logger->EventDll(), nullptr);
-        EXPECT_NE(c.logger->ReportEventEx(), nullptr);
-        EXPECT_NE(c.logger->ReportEventEx2(), nullptr);
+        InitCase c(&GetModuleFileNameW, &FolderFromTest);
+        EXPECT_NE(c.EventDll(), nullptr);
+        EXPECT_NE(c.ReportEventEx(), nullptr);
+        EXPECT_NE(c.ReportEventEx2(), nullptr);
         EXPECT_EQ(c.capture.Output(), L"");
     }
 }
@@ -255,17 +265,17 @@ TEST(LoggerInit, ALibraryWithoutTheExportStaysLoadedWithoutAMessage) {
     TempDir folder;
     InstallDouble(folder, L"events-noexport");
     injectedFolder = folder.Path();
-    InitCase c({&GetModuleFileNameW, &FolderFromTest});
-    EXPECT_NE(c.logger->EventDll(), nullptr);
-    EXPECT_EQ(c.logger->ReportEventEx(), nullptr);
-    EXPECT_NE(c.logger->ReportEventEx2(), nullptr);
+    InitCase c(&GetModuleFileNameW, &FolderFromTest);
+    EXPECT_NE(c.EventDll(), nullptr);
+    EXPECT_EQ(c.ReportEventEx(), nullptr);
+    EXPECT_NE(c.ReportEventEx2(), nullptr);
     EXPECT_EQ(c.capture.Output(), L"");
     EXPECT_TRUE(c.capture.DebugStrings().empty());
 }
 
 TEST(SelfReport, CutsAt4095Characters) {
     LogCapture capture(false);
-    LoggerHelper* logger = LoggerHelper::CreateForTesting(L"x.exe", nullptr);
+    LoggerHelper* logger = LoggerTesting::Create(LogCapture::Platform(), L"x.exe", nullptr);
     logger->SelfReport(L"%s", std::wstring(5000, L'z').c_str());
     delete logger;
     EXPECT_EQ(capture.Output(), L"LoggerHelper: " + std::wstring(4095, L'z') + L"\n");

@@ -5,48 +5,43 @@
 
 namespace {
 
-class LibraryFactory : public PackagerFactory {
-  public:
-    CreateOutcome Create(IPackager** packager) override {
-        CreateOutcome outcome;
-        if (createPackager == nullptr) {
-            // Never freed: objects and strings the library hands out must outlive the
-            // wrapper, and the library is bound for the life of the process.
-            HMODULE library = LoadLibraryW(L"KQPackager.dll");
-            if (library == nullptr) {
-                outcome.faultCode = kDelayLoadFacility | (GetLastError() & 0xFFFFu);
-                return outcome;
-            }
-            createPackager =
-                FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
-            if (createPackager == nullptr) {
-                outcome.faultCode = kDelayLoadFacility | (GetLastError() & 0xFFFFu);
-                return outcome;
-            }
-        }
-        struct Call {
-            CreatePackagerFn create;
-            IPackager** packager;
-            HRESULT status;
-            void operator()() { status = create(&IID_IPackager, packager); }
-        } call{createPackager, packager, 0};
-        uint32_t code = 0;
-        if (!RunGuardedCall(call, &code)) {
-            outcome.faultCode = code;
-            return outcome;
-        }
-        outcome.returned = true;
-        outcome.status = static_cast<int32_t>(call.status);
-        return outcome;
-    }
+// Never freed: objects and strings the library hands out must outlive the wrapper, and the
+// library is bound for the life of the process.
+CreatePackagerFn boundCreatePackager = nullptr;
 
-  private:
-    CreatePackagerFn createPackager = nullptr;
-};
+// 0 when bound; otherwise the code a delay-loaded import would report.
+uint32_t Bind() {
+    if (boundCreatePackager != nullptr) {
+        return 0;
+    }
+    HMODULE library = LoadLibraryW(L"KQPackager.dll");
+    if (library == nullptr) {
+        return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
+    }
+    boundCreatePackager =
+        FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
+    if (boundCreatePackager == nullptr) {
+        return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
+    }
+    return 0;
+}
 
 }  // namespace
 
-PackagerFactory& LibraryPackagerFactory() {
-    static LibraryFactory factory;
-    return factory;
+CreateOutcome CreatePackagerFromLibrary(IPackager** packager) {
+    CreateOutcome outcome;
+    if (const uint32_t code = Bind(); code != 0) {
+        outcome.faultCode = code;
+        return outcome;
+    }
+    HRESULT status = 0;
+    auto call = [&] { status = boundCreatePackager(&IID_IPackager, packager); };
+    uint32_t code = 0;
+    if (!RunGuardedCall(call, &code)) {
+        outcome.faultCode = code;
+        return outcome;
+    }
+    outcome.returned = true;
+    outcome.status = static_cast<int32_t>(status);
+    return outcome;
 }

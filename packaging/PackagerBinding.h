@@ -19,12 +19,7 @@ struct CreateOutcome {
     int32_t status = 0;
 };
 
-// Creates the packager object. The production factory binds KQPackager.dll on its first
-// call, through the normal library search, and keeps it loaded until the process ends.
-class PackagerFactory {
-  public:
-    virtual ~PackagerFactory() = default;
-    virtual CreateOutcome Create(IPackager** packager) = 0;
-};
-
-PackagerFactory& LibraryPackagerFactory();
+// Creates the packager object through KQPackager.dll's CreatePackager, binding the library on
+// the first call (through the normal library search) and keeping it loaded until the process
+// ends. A fault inside CreatePackager is caught and reported as not returned.
+CreateOutcome CreatePackagerFromLibrary(IPackager** packager);

@@ -47,7 +47,7 @@ bool SamePatch(const PatchInfo& entry, const GUID& id, uint16_t language) {
 }  // namespace
 
 PackagingPlatform PackagingPlatform::Real() {
-    return {&LibraryPackagerFactory(), &RealExeDir};
+    return {&CreatePackagerFromLibrary, &RealExeDir};
 }
 
 PackagerWrapper::PackagerWrapper(const PackagerParams& params, const PackagingPlatform& given)
@@ -164,7 +164,7 @@ int32_t PackagerWrapper::PrepareEnvironment() {
 
 int32_t PackagerWrapper::InitPackager() {
     IPackager* created = nullptr;
-    const CreateOutcome outcome = platform.factory->Create(&created);
+    const CreateOutcome outcome = platform.createPackager(&created);
     if (!outcome.returned) {
         Report(kLevelError, L"InitPackager: cannot load KQPackager.dll; Err = %d",
                static_cast<int>(outcome.faultCode));

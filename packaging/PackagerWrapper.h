@@ -10,7 +10,7 @@
 
 // What the wrapper takes from its surroundings; the real ones unless a test injects others.
 struct PackagingPlatform {
-    PackagerFactory* factory;
+    CreateOutcome (*createPackager)(IPackager** packager);  // CreatePackagerFromLibrary
     std::wstring (*exeDir)();  // where the packager library is copied to
 
     static PackagingPlatform Real();

@@ -30,28 +30,16 @@ std::wstring ExeDirForTest() {
     return exeDirForTest;
 }
 
+class Build;
+Build* currentBuild = nullptr;  // the build whose script the fake CreatePackager plays
+CreateOutcome CreateScriptedPackager(IPackager** packager);
+
 // One build against a scripted packager, in a fresh folder with a catalog and an output
 // folder, and the current directory set to a folder of its own.
 class Build : public ::testing::Test {
   public:
-    struct Factory : PackagerFactory {
-        Build* build = nullptr;
-        CreateOutcome Create(IPackager** packager) override {
-            CreateOutcome outcome;
-            if (build->notBound) {
-                outcome.faultCode = build->notBoundCode;
-                return outcome;
-            }
-            outcome.returned = true;
-            outcome.status = ScriptedPackager::Create(
-                build->script, [this](const std::string& line) { build->record.push_back(line); },
-                &IID_IPackager, packager);
-            return outcome;
-        }
-    };
-
     void SetUp() override {
-        factory.build = this;
+        currentBuild = this;
         catalog = dir / L"catalog";
         output = dir / L"out";
         work = dir / L"work";
@@ -66,7 +54,10 @@ class Build : public ::testing::Test {
         Util::Instance();  // its first report is not part of any build's messages
     }
 
-    void TearDown() override { SetCurrentDirectoryW(previousDirectory.c_str()); }
+    void TearDown() override {
+        SetCurrentDirectoryW(previousDirectory.c_str());
+        currentBuild = nullptr;
+    }
 
     std::unique_ptr<PackagerParams> Params() {
         return std::make_unique<PackagerParams>(kPatch, 0, catalog, output, eventsHandler,
@@ -78,7 +69,7 @@ class Build : public ::testing::Test {
     int32_t Run() {
         capture.Clear();
         record.clear();
-        return RunPackager(*Params(), PackagingPlatform{&factory, &ExeDirForTest});
+        return RunPackager(*Params(), PackagingPlatform{&CreateScriptedPackager, &ExeDirForTest});
     }
 
     // "<level> <message>" of the wrapper's reports.
@@ -113,8 +104,21 @@ class Build : public ::testing::Test {
     uint32_t notBoundCode = 0;
     PackagerScript script;
     std::vector<std::string> record;
-    Factory factory;
 };
+
+CreateOutcome CreateScriptedPackager(IPackager** packager) {
+    CreateOutcome outcome;
+    if (currentBuild->notBound) {
+        outcome.faultCode = currentBuild->notBoundCode;
+        return outcome;
+    }
+    outcome.returned = true;
+    outcome.status = ScriptedPackager::Create(
+        currentBuild->script,
+        [](const std::string& line) { currentBuild->record.push_back(line); }, &IID_IPackager,
+        packager);
+    return outcome;
+}
 
 TEST_F(Build, ASuccessfulRunReportsEveryStepAndHandsTheLibraryEveryField) {
     WriteTextFile(work + L"\\patch.msp", "vendor");

@@ -52,14 +52,9 @@ bool IsFullPath(const wchar_t* path) {
     return PrefixEqual(path, L"\\\\");
 }
 
-std::wstring GetExePath(bool logErrors) {
-    return GetExePath(logErrors, &GetModuleFileNameW);
-}
+namespace {
 
-std::wstring GetExePath(bool logErrors, ModuleFileNameFn moduleFileName) {
-    if (!logErrors) {
-        return ExecutablePathWithoutLogger(moduleFileName);
-    }
+std::wstring ReportedExePath(ModuleFileNameFn moduleFileName) {
     const QueryAnswer path = ExecutablePath(moduleFileName);
     if (!path.succeeded) {
         LogReport(kLevelTrace, kUtilComponent, L"GetExePath failed. Err = %d",
@@ -68,6 +63,15 @@ std::wstring GetExePath(bool logErrors, ModuleFileNameFn moduleFileName) {
         return std::wstring();
     }
     return path.text;
+}
+
+}  // namespace
+
+std::wstring GetExePath(bool logErrors) {
+    if (!logErrors) {
+        return ExecutablePathWithoutLogger(&GetModuleFileNameW, DebugOutputChannel::Real());
+    }
+    return ReportedExePath(&GetModuleFileNameW);
 }
 
 std::wstring GetCurrentDirectoryPath() {
@@ -83,7 +87,7 @@ std::wstring GetCurrentDirectoryPath() {
 
 std::wstring GetNameFromPath(const wchar_t* path, bool stripExtension, bool logErrors) {
     if (!logErrors) {
-        return NameFromPathWithoutLogger(path, stripExtension);
+        return NameFromPathWithoutLogger(path, stripExtension, DebugOutputChannel::Real());
     }
     if (IsNullOrEmpty(path)) {
         LogReport(kLevelTrace, kUtilComponent, L"%s", L"GetNameFromPath: null path specified");
@@ -236,11 +240,12 @@ ProcessSingleton<Util> utilInstance;
 
 }  // namespace
 
-Util::Util(const PathBindings& given) : bindings(given) {}
+Util::Util(const UtilPlatform& given) : platform(given) {}
 
+// The entry points go before the library they point into.
 Util::~Util() {
+    platform = UtilPlatform{};
     pathLibrary.Reset();
-    bindings = PathBindings{};
 }
 
 Util* Util::Instance() {
@@ -249,9 +254,9 @@ Util* Util::Instance() {
         LogReport(kLevelTrace, kUtilComponent, L"Init Util library");
         created->pathLibrary.Reset(LoadLibraryW(L"api-ms-win-core-path-l1-1-0.dll"));
         if (created->pathLibrary) {
-            created->bindings.removeFileSpec = FunctionCast<PathCchRemoveFileSpecFn>(
+            created->platform.removeFileSpec = FunctionCast<PathCchRemoveFileSpecFn>(
                 GetProcAddress(created->pathLibrary.Get(), "PathCchRemoveFileSpec"));
-            created->bindings.canonicalizeEx = FunctionCast<PathCchCanonicalizeExFn>(
+            created->platform.canonicalizeEx = FunctionCast<PathCchCanonicalizeExFn>(
                 GetProcAddress(created->pathLibrary.Get(), "PathCchCanonicalizeEx"));
         } else {
             LogReport(kLevelInfo, kUtilComponent,
@@ -262,7 +267,7 @@ Util* Util::Instance() {
     });
     if (util == nullptr) {
         // Only for callers that run after the exit clean-up: no bindings, no lock.
-        static Util* unbound = new Util(PathBindings{});
+        static Util* unbound = new Util(UtilPlatform{});
         return unbound;
     }
     return util;
@@ -274,8 +279,8 @@ bool Util::RemoveFileSpec(wchar_t* buffer, size_t capacity) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
-    if (bindings.removeFileSpec != nullptr) {
-        const HRESULT answer = bindings.removeFileSpec(buffer, capacity);
+    if (platform.removeFileSpec != nullptr) {
+        const HRESULT answer = platform.removeFileSpec(buffer, capacity);
         if (answer != S_OK && answer != S_FALSE) {
             LogReport(kLevelTrace, kUtilComponent, L"RemoveFileSpec failed, err=%d, path=%s",
                       static_cast<int>(answer), buffer);
@@ -308,8 +313,8 @@ bool Util::RemoveFileSpec(wchar_t* buffer, size_t capacity) {
     return true;
 }
 
-std::wstring Util::GetExeDir(ModuleFileNameFn moduleFileName) {
-    std::wstring buffer = GetExePath(true, moduleFileName);
+std::wstring Util::GetExeDir() {
+    std::wstring buffer = ReportedExePath(platform.moduleFileName);
     const size_t capacity = buffer.size() + 1;
     buffer.push_back(L'\0');
     RemoveFileSpec(buffer.data(), capacity);
@@ -335,10 +340,10 @@ std::wstring Util::CanonicalizeFileSpec(const wchar_t* path) {
     std::wstring output(size, L'\0');
     bool ok = false;
     DWORD code = 0;
-    if (bindings.canonicalizeEx != nullptr) {
+    if (platform.canonicalizeEx != nullptr) {
         for (;;) {
             const HRESULT answer =
-                bindings.canonicalizeEx(output.data(), size, working.c_str(), kAllowLongPaths);
+                platform.canonicalizeEx(output.data(), size, working.c_str(), kAllowLongPaths);
             size *= 2;
             if (answer == kInsufficientBuffer && size < kCanonicalGrowthBound) {
                 output.assign(size, L'\0');

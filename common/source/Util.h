@@ -24,7 +24,6 @@ inline constexpr const wchar_t* kUtilComponent = L"Util class";
 // steps of 260 characters up to 4160. With `logErrors` false the failure goes to the
 // debugger output only, never through the logger (the logger itself calls it that way).
 std::wstring GetExePath(bool logErrors);
-std::wstring GetExePath(bool logErrors, ModuleFileNameFn moduleFileName);
 
 // Current directory of the process; empty on failure.
 std::wstring GetCurrentDirectoryPath();
@@ -77,11 +76,13 @@ using PathCchRemoveFileSpecFn = HRESULT(WINAPI*)(PWSTR path, size_t capacity);
 using PathCchCanonicalizeExFn = HRESULT(WINAPI*)(PWSTR out, size_t capacity, PCWSTR in,
                                                  ULONG flags);
 
-// Entry points of api-ms-win-core-path-l1-1-0.dll; each null entry sends its own operation
-// to the older shell fallback.
-struct PathBindings {
+// The platform calls the Util instance makes: the entry points of
+// api-ms-win-core-path-l1-1-0.dll, each null one sending its own operation to the older
+// shell fallback, and the executable's file name.
+struct UtilPlatform {
     PathCchRemoveFileSpecFn removeFileSpec = nullptr;
     PathCchCanonicalizeExFn canonicalizeEx = nullptr;
+    ModuleFileNameFn moduleFileName = &GetModuleFileNameW;
 };
 
 // The process-wide binding of the newer path functions, created on first use (reporting
@@ -91,13 +92,13 @@ class Util {
   public:
     static Util* Instance();
 
-    // An instance with given bindings and no library of its own, for tests.
-    explicit Util(const PathBindings& bindings);
+    // An instance on the given platform, without a path library of its own (tests).
+    explicit Util(const UtilPlatform& platform);
     ~Util();
     Util(const Util&) = delete;
     Util& operator=(const Util&) = delete;
 
-    const PathBindings& Bindings() const { return bindings; }
+    const UtilPlatform& Platform() const { return platform; }
 
     // Removes the last element of the path in `buffer` (of `capacity` characters, terminator
     // included) in place. Uses PathCchRemoveFileSpec when bound; else PathRemoveFileSpecW
@@ -111,7 +112,7 @@ class Util {
     std::wstring CanonicalizeFileSpec(const wchar_t* path);
 
     // Folder of the running executable; empty with last error 87 when its path is unknown.
-    std::wstring GetExeDir(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+    std::wstring GetExeDir();
 
     // The canonical form, always computed first; for a path that is not full and begins
     // with "." or "\", the platform's full path of the path as given instead.
@@ -123,7 +124,7 @@ class Util {
   private:
     Util() = default;
 
-    PathBindings bindings;
+    UtilPlatform platform;
     UniqueModule pathLibrary;
 };
 

@@ -61,7 +61,11 @@ TEST(GetNameFromPath, ANullPathIsReportedWhereAsked) {
         SetLastError(0);
         EXPECT_EQ(GetNameFromPath(L"", false, false), L"");
         EXPECT_EQ(GetLastError(), 87u);
-        EXPECT_TRUE(capture.Events().empty());
+        EXPECT_TRUE(capture.Events().empty()) << "never through the logger";
+        // What it writes to the debugger output instead.
+        SetLastError(0);
+        EXPECT_EQ(NameFromPathWithoutLogger(L"", false, LogCapture::Platform().debugOutput), L"");
+        EXPECT_EQ(GetLastError(), 87u);
         EXPECT_THAT(capture.DebugStrings(), ElementsAre(L"GetNameFromPath: null path specified"));
     }
 }
@@ -89,29 +93,33 @@ DWORD WINAPI FailModuleFileName(HMODULE, LPWSTR, DWORD) {
 }
 
 TEST(GetExePath, GrowsBy260UpTo4160Characters) {
-    LogCapture capture;
     playedLength = 4159;
     sizesAsked.clear();
-    EXPECT_EQ(GetExePath(true, &PlayModuleFileName).size(), 4159u);
+    EXPECT_EQ(ExecutablePath(&PlayModuleFileName).text.size(), 4159u);
     ASSERT_EQ(sizesAsked.size(), 16u);
     EXPECT_EQ(sizesAsked.front(), 260u);
     EXPECT_EQ(sizesAsked.back(), 4160u);
-    EXPECT_TRUE(capture.Events().empty());
 
     playedLength = 4160;
     sizesAsked.clear();
-    SetLastError(0);
-    EXPECT_EQ(GetExePath(true, &PlayModuleFileName), L"");
-    EXPECT_EQ(GetLastError(), 122u);
+    const QueryAnswer tooLong = ExecutablePath(&PlayModuleFileName);
+    EXPECT_FALSE(tooLong.succeeded);
+    EXPECT_EQ(tooLong.error, 122u);
     EXPECT_EQ(sizesAsked.size(), 16u);
-    ASSERT_EQ(capture.Events().size(), 1u);
-    EXPECT_EQ(capture.Events()[0].message, L"GetExePath failed. Err = 122");
 }
 
-TEST(GetExePath, FailuresGoToTheDebuggerOnlyWhenNotLogging) {
+TEST(GetExePath, AFailureIsReportedByTheUtilAndOnlyToTheDebuggerWithoutTheLogger) {
     LogCapture capture;
+    playedLength = 4160;
+    Util util(UtilPlatform{nullptr, nullptr, &PlayModuleFileName});
     SetLastError(0);
-    EXPECT_EQ(GetExePath(false, &FailModuleFileName), L"");
+    EXPECT_EQ(util.GetExeDir(), L"");
+    EXPECT_EQ(capture.Messages().front(), L"GetExePath failed. Err = 122");
+
+    capture.Clear();
+    SetLastError(0);
+    EXPECT_EQ(ExecutablePathWithoutLogger(&FailModuleFileName, LogCapture::Platform().debugOutput),
+              L"");
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_TRUE(capture.Events().empty());
     ASSERT_EQ(capture.DebugStrings().size(), 1u);
@@ -323,7 +331,7 @@ HRESULT WINAPI FailingRemoveFileSpec(PWSTR, size_t) {
 template <typename Check>
 void ForBoundAndFallback(Check check) {
     check(*Util::Instance());
-    Util fallback(PathBindings{});
+    Util fallback(UtilPlatform{});
     check(fallback);
 }
 
@@ -379,7 +387,7 @@ TEST(CanonicalizeFileSpec, AHardFailureIsReportedWithTheCallersPath) {
 
 TEST(CanonicalizeFileSpec, WithoutTheNewEntryLongPrefixedPathsAreSkipped) {
     LogCapture capture;
-    Util util(PathBindings{});
+    Util util(UtilPlatform{});
     const std::wstring tail(290, L'q');
     SetLastError(5);
     EXPECT_EQ(util.CanonicalizeFileSpec((L"\\\\?\\C:/x\\\\" + tail).c_str()),
@@ -398,7 +406,7 @@ std::wstring RemovedSpec(Util& util, const std::wstring& path, size_t capacity) 
 
 TEST(RemoveFileSpec, FallbacksAndManualStrip) {
     LogCapture capture;
-    Util util(PathBindings{});
+    Util util(UtilPlatform{});
     // Both begin with two backslashes: stripped by hand whatever the capacity.
     EXPECT_EQ(RemovedSpec(util, L"\\\\server\\share\\file", 100), L"\\\\server\\share");
     EXPECT_EQ(RemovedSpec(util, L"\\\\?\\C:\\file", 100), L"\\\\?\\C:");
@@ -433,7 +441,7 @@ TEST(RemoveFileSpec, ReportsNullPathsAndPlatformFailures) {
 TEST(RemoveFileSpec, UsesThePlatformEntryWhenBound) {
     LogCapture capture;
     Util* util = Util::Instance();
-    ASSERT_NE(util->Bindings().removeFileSpec, nullptr);
+    ASSERT_NE(util->Platform().removeFileSpec, nullptr);
     EXPECT_EQ(RemovedSpec(*util, L"C:\\dir\\file.txt", 20), L"C:\\dir");
     EXPECT_EQ(RemovedSpec(*util, L"C:\\file.txt", 20), L"C:\\");
 }
@@ -443,7 +451,8 @@ TEST(GetExeDir, IsTheExecutablesFolderAndEmptyWith87WhenUnknown) {
     EXPECT_EQ(GetExeDir(), BinDir());
     capture.Clear();
     SetLastError(0);
-    EXPECT_EQ(Util::Instance()->GetExeDir(&FailModuleFileName), L"");
+    Util unknown(UtilPlatform{nullptr, nullptr, &FailModuleFileName});
+    EXPECT_EQ(unknown.GetExeDir(), L"");
     EXPECT_EQ(GetLastError(), 87u);
     EXPECT_EQ(capture.Messages(),
               (std::vector<std::wstring>{L"GetExePath failed. Err = 5",
@@ -508,8 +517,8 @@ TEST(IsValidPathForFile, ChecksPathsLongerThan4096CharactersWhole) {
 TEST(UtilInstance, IsOneInstanceWithBothPathEntriesBound) {
     Util* first = Util::Instance();
     EXPECT_EQ(Util::Instance(), first);
-    EXPECT_NE(first->Bindings().removeFileSpec, nullptr);
-    EXPECT_NE(first->Bindings().canonicalizeEx, nullptr);
+    EXPECT_NE(first->Platform().removeFileSpec, nullptr);
+    EXPECT_NE(first->Platform().canonicalizeEx, nullptr);
 }
 
 }  // namespace

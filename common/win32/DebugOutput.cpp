@@ -4,28 +4,16 @@
 
 namespace {
 
-void (*wideSink)(const wchar_t*) = nullptr;
-void (*narrowSink)(const char*) = nullptr;
+void Wide(const wchar_t* text) {
+    OutputDebugStringW(text);
+}
+
+void Narrow(const char* text) {
+    OutputDebugStringA(text);
+}
 
 }  // namespace
 
-void DebugOutput(const wchar_t* text) {
-    if (wideSink != nullptr) {
-        wideSink(text);
-    } else {
-        OutputDebugStringW(text);
-    }
-}
-
-void DebugOutputNarrow(const char* text) {
-    if (narrowSink != nullptr) {
-        narrowSink(text);
-    } else {
-        OutputDebugStringA(text);
-    }
-}
-
-void SetDebugOutputForTesting(void (*wide)(const wchar_t*), void (*narrow)(const char*)) {
-    wideSink = wide;
-    narrowSink = narrow;
+DebugOutputChannel DebugOutputChannel::Real() {
+    return {&Wide, &Narrow};
 }

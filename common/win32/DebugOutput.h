@@ -1,9 +1,12 @@
 #pragma once
 
-// The debugger output channel: OutputDebugStringW / OutputDebugStringA, or the sinks a test
-// installs in their place.
-void DebugOutput(const wchar_t* text);
-void DebugOutputNarrow(const char* text);
+// The debugger output channel: where the logger writes a report when no event library is
+// bound, and where the path queries that cannot use the logger write their failures. A
+// module that writes to it is given the channel where it is built; tests give a recording one.
+struct DebugOutputChannel {
+    void (*wide)(const wchar_t* text);
+    void (*narrow)(const char* text);
 
-// Null restores the platform's functions.
-void SetDebugOutputForTesting(void (*wide)(const wchar_t*), void (*narrow)(const char*));
+    // OutputDebugStringW and OutputDebugStringA.
+    static DebugOutputChannel Real();
+};

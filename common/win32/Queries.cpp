@@ -7,7 +7,8 @@
 namespace {
 
 constexpr DWORD kExePathGrowth = 260;
-constexpr DWORD kExePathLastGrowableSize = 4096;
+// 16 steps of 260: the largest buffer asked for holds 4159 characters and the terminator.
+constexpr DWORD kExePathLargestSize = 4160;
 constexpr const char* kSourceFile = "common/win32/Queries.cpp: ";
 
 }  // namespace
@@ -25,7 +26,7 @@ QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName) {
             return answer;
         }
         // 0 is a failure; an answer of the whole size means the path was cut.
-        if (written == 0 || size >= kExePathLastGrowableSize) {
+        if (written == 0 || size >= kExePathLargestSize) {
             answer.error = error;
             return answer;
         }
@@ -61,21 +62,23 @@ std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
     return name;
 }
 
-std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName) {
+std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName,
+                                         const DebugOutputChannel& debugOutput) {
     const QueryAnswer path = ExecutablePath(moduleFileName);
     if (!path.succeeded) {
         const std::string line = std::string(kSourceFile) +
                                  "GetExePath failed. Err = " + std::to_string(path.error) + "\n";
-        DebugOutputNarrow(line.c_str());
+        debugOutput.narrow(line.c_str());
         SetLastError(path.error);
         return std::wstring();
     }
     return path.text;
 }
 
-std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension) {
+std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension,
+                                       const DebugOutputChannel& debugOutput) {
     if (path == nullptr || path[0] == L'\0') {
-        DebugOutput(L"GetNameFromPath: null path specified");
+        debugOutput.wide(L"GetNameFromPath: null path specified");
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::wstring();
     }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "DebugOutput.h"
 #include "Fill.h"
 
 // The platform's answers about the process and its paths, each with the error code of the
@@ -14,10 +15,11 @@
 
 using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
 
-// Full path of the running executable. The buffer grows in steps of 260 characters up to
-// 4160; a path that needs more fails with the code the last call left (122 on Windows and
-// Wine). `moduleFileName` stands for GetModuleFileNameW, injectable for tests.
-QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+// Full path of the running executable, asked of `moduleFileName` (GetModuleFileNameW, or a
+// caller's stand-in). The buffer grows in steps of 260 characters up to 4160, so a path holds
+// at most 4159; one that needs more fails with the code the last call left (122 on Windows
+// and Wine).
+QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName);
 
 // The current directory, a variable's value ("not defined" is error 203) and the full path of
 // `path`, through FillText.
@@ -30,12 +32,14 @@ QueryAnswer FullPathName(const wchar_t* path);
 std::wstring LastPathElement(const std::wstring& path, bool stripExtension);
 
 // ExecutablePath; a failure writes "<this source file>: GetExePath failed. Err = <code>\n"
-// to the debugger output, sets the last error to the code and answers "".
-std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName = &GetModuleFileNameW);
+// to `debugOutput`, sets the last error to the code and answers "".
+std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName,
+                                         const DebugOutputChannel& debugOutput);
 
-// LastPathElement; a null or empty path writes "GetNameFromPath: null path specified" to the
-// debugger output, sets the last error to 87 and answers "".
-std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension);
+// LastPathElement; a null or empty path writes "GetNameFromPath: null path specified" to
+// `debugOutput`, sets the last error to 87 and answers "".
+std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension,
+                                       const DebugOutputChannel& debugOutput);
 
 // True when every byte of [address, address + bytes) lies in committed, readable memory of
 // this process: a check of what a foreign library hands out before it is read.

@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "DebugOutput.h"
 #include "Text.h"
 
 namespace {
@@ -28,17 +27,21 @@ void RecordDebugNarrow(const char* text) {
 LogCapture::LogCapture(bool withEventLibrary)
     : previousBuffer(std::wcout.rdbuf(stream.rdbuf())),
       previousLogger(nullptr),
-      logger(
-          LoggerHelper::CreateForTesting(L"test.exe", withEventLibrary ? &RecordEvent : nullptr)) {
+      logger(LoggerTesting::Create(Platform(), L"test.exe",
+                                   withEventLibrary ? &RecordEvent : nullptr)) {
     events.clear();
     debugStrings.clear();
-    previousLogger = LoggerHelper::ExchangeInstanceForTesting(logger);
-    SetDebugOutputForTesting(&RecordDebugWide, &RecordDebugNarrow);
+    previousLogger = LoggerTesting::ExchangeInstance(logger);
+}
+
+LoggerPlatform LogCapture::Platform() {
+    LoggerPlatform platform = LoggerPlatform::Real();
+    platform.debugOutput = {&RecordDebugWide, &RecordDebugNarrow};
+    return platform;
 }
 
 LogCapture::~LogCapture() {
-    SetDebugOutputForTesting(nullptr, nullptr);
-    LoggerHelper::ExchangeInstanceForTesting(previousLogger);
+    LoggerTesting::ExchangeInstance(previousLogger);
     delete logger;
     std::wcout.rdbuf(previousBuffer);
     std::wcout.clear();
@@ -57,7 +60,7 @@ const std::vector<std::wstring>& LogCapture::DebugStrings() const {
 
 std::vector<std::wstring> LogCapture::Messages() const {
     std::vector<std::wstring> messages;
-    if (logger->ReportEventEx() != nullptr) {
+    if (LoggerTesting::ReportEventEx(*logger) != nullptr) {
         for (const Event& e : events) {
             messages.push_back(e.message);
         }

@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "Logger.h"
+#include "LoggerTesting.h"
 
 // Replaces the process-wide logger for the lifetime of the object with one named
 // "test.exe" and captures everything it emits: the wcout text, the debugger output and, when
-// `withEventLibrary` is set, the calls an event library would receive.
+// `withEventLibrary` is set, the calls an event library would receive. Loggers a test builds
+// on Platform() write their debugger output into the same capture.
 class LogCapture {
   public:
     struct Event {
@@ -31,6 +32,9 @@ class LogCapture {
     // Messages of the events (or, without the event library, of the lines), in order.
     std::vector<std::wstring> Messages() const;
     void Clear();
+
+    // The real platform with the debugger output recorded here.
+    static LoggerPlatform Platform();
 
   private:
     std::wostringstream stream;

@@ -9,7 +9,7 @@
 #include "WinResources.h"
 
 std::wstring BinDir() {
-    const std::wstring exe = ExecutablePath().text;
+    const std::wstring exe = ExecutablePath(&GetModuleFileNameW).text;
     return exe.substr(0, exe.find_last_of(L"\\/"));
 }
 

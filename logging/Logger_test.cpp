@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Fault.h"
 #include "Guard.h"
 #include "LogCapture.h"
 #include "TestEnv.h"
@@ -107,9 +108,9 @@ int __stdcall ThrowingEvent(int, const wchar_t*, const wchar_t*, const wchar_t*)
 }
 
 int faultingCalls = 0;
-int __stdcall FaultingEvent(int level, const wchar_t*, const wchar_t*, const wchar_t*) {
+int __stdcall FaultingEvent(int, const wchar_t*, const wchar_t*, const wchar_t*) {
     ++faultingCalls;
-    *static_cast<volatile int*>(nullptr) = level;
+    RaiseAccessViolation();
     return 0;
 }
 
@@ -218,7 +219,7 @@ TEST(LoggerInit, AFolderLookupFailureIsSelfReported) {
 }
 
 HRESULT FolderFaults(wchar_t**) {
-    *static_cast<volatile int*>(nullptr) = 1;
+    RaiseAccessViolation();
     return S_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Fault.h"
 #include "ForeignFrames.h"
 
 #include <windows.h>
@@ -9,12 +10,6 @@
 #include <stdexcept>
 
 namespace {
-
-// Writes to an address the optimiser cannot see through.
-__attribute__((noinline)) void WriteTo(uintptr_t address) {
-    volatile uintptr_t where = address;
-    *reinterpret_cast<volatile int*>(where) = 1;
-}
 
 TEST(RunGuarded, ReturnsTrueWhenTheCallReturns) {
     int calls = 0;
@@ -27,7 +22,7 @@ TEST(RunGuarded, ReturnsTrueWhenTheCallReturns) {
 
 TEST(RunGuarded, CatchesProcessorFaultsWithTheirCodes) {
     uint32_t code = 0;
-    auto accessViolation = [] { WriteTo(0); };
+    auto accessViolation = [] { RaiseAccessViolation(); };
     EXPECT_FALSE(RunGuardedCall(accessViolation, &code));
     EXPECT_EQ(code, 0xC0000005u);
 
@@ -42,8 +37,8 @@ TEST(RunGuarded, LeavesWhatTheCodeInsideHandlesToThatCode) {
     auto call = [&] {
         // The platform's probe catches its own access violation; the repairing frame's
         // handler fixes the read and resumes.
-        probed = IsBadReadPtr(reinterpret_cast<const void*>(16), 4);
-        repaired = ReadRepairingFaults(nullptr);
+        probed = IsBadReadPtr(UnreadableAddress(), 4);
+        repaired = ReadRepairingFaults(static_cast<const int*>(UnreadableAddress()));
     };
     uint32_t code = 0;
     EXPECT_TRUE(RunGuardedCall(call, &code));
@@ -54,7 +49,7 @@ TEST(RunGuarded, LeavesWhatTheCodeInsideHandlesToThatCode) {
 TEST(RunGuarded, UnwindsTheFramesInsideAndLeavesTheExceptionChainWhole) {
     void* const head = ExceptionChainHead();
     const int unwindsBefore = DecliningHandlerUnwinds();
-    auto fault = [] { CallUnderDecliningHandler([] { WriteTo(0); }); };
+    auto fault = [] { CallUnderDecliningHandler([] { RaiseAccessViolation(); }); };
     uint32_t code = 0;
     EXPECT_FALSE(RunGuardedCall(fault, &code));
     EXPECT_EQ(code, 0xC0000005u);
@@ -83,10 +78,10 @@ TEST(RunGuarded, NestsAndAttributesFaultsToTheInnermostGuard) {
     bool innerResult = true;
     bool afterInner = false;
     auto outer = [&] {
-        auto inner = [] { WriteTo(8); };
+        auto inner = [] { RaiseAccessViolation(); };
         innerResult = RunGuardedCall(inner, &innerCode);
         afterInner = true;
-        WriteTo(0);
+        RaiseAccessViolation();
     };
     EXPECT_FALSE(RunGuardedCall(outer, &outerCode));
     EXPECT_FALSE(innerResult);
@@ -100,7 +95,7 @@ TEST(RunGuarded, NestsAndAttributesFaultsToTheInnermostGuard) {
 
 TEST(RunGuarded, KeepsWorkingAfterManyFaults) {
     uint32_t code = 0;
-    auto fault = [] { WriteTo(0); };
+    auto fault = [] { RaiseAccessViolation(); };
     for (int i = 0; i < 1000; ++i) {
         ASSERT_FALSE(RunGuardedCall(fault, &code));
     }

@@ -25,17 +25,30 @@ void PackagerLog::Write(int level, const std::string& message) {
 }
 
 DWORD PackagerLog::Append(const std::string& line) const {
-    // Append access alone: every write lands at the end of the file as it is then, whoever
-    // else is appending.
-    const UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+    // Append access, so that every write lands at the end of the file as it is then; read
+    // access only for the lock below.
+    const UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return GetLastError();
     }
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) {
+    // Windows appends atomically, but not every implementation of the interface does (Wine
+    // finds the end, then writes there): concurrent runs take turns through a lock on one
+    // byte far beyond any end of the file, which no write ever touches. A run that dies
+    // holding it releases it with its handles.
+    OVERLAPPED turn{};
+    turn.OffsetHigh = 0x40000000;
+    if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) {
         return GetLastError();
+    }
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    const DWORD error = wrote ? 0 : GetLastError();
+    UnlockFileEx(file.Get(), 0, 1, 0, &turn);
+    if (!wrote) {
+        return error;
     }
     return written == line.size() ? 0 : ERROR_WRITE_FAULT;
 }

@@ -7,6 +7,8 @@
 // Built without CEReportEventEx (DP_NO_REPORT_EXPORT) it stands for a library that lacks it.
 #include <windows.h>
 
+#include "Fault.h"
+
 #include <string>
 
 #include "Text.h"
@@ -48,7 +50,7 @@ extern "C" {
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     if (reason == DLL_PROCESS_ATTACH &&
         GetEnvironmentVariableW(L"DP_EVENT_DLLMAIN_FAULT", nullptr, 0) != 0) {
-        *static_cast<volatile int*>(nullptr) = 1;
+        RaiseAccessViolation();
     }
     return TRUE;
 }
@@ -58,7 +60,7 @@ __declspec(dllexport) int __stdcall CEReportEventEx(int level, const wchar_t* pr
                                                     const wchar_t* component,
                                                     const wchar_t* message) {
     if (GetEnvironmentVariableW(L"DP_EVENT_FAULT", nullptr, 0) != 0) {
-        *static_cast<volatile int*>(nullptr) = level;
+        RaiseAccessViolation();
     }
     Record(std::to_string(level) + "\t" + Escape(processName) + "\t" + Escape(component) + "\t" +
            Escape(message) + "\n");

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "Fault.h"
 #include "ForeignFrames.h"
 #include "GuidText.h"
 #include "Text.h"
@@ -20,26 +21,22 @@ std::string Reserved(const uint32_t* values, size_t count) {
     return text;
 }
 
-void WriteToNowhere() {
-    volatile uintptr_t nowhere = 0;
-    *reinterpret_cast<volatile int*>(nowhere) = 1;
-}
-
 void FaultIf(const PackagerScript& script, const char* method,
              const std::function<void(const std::string&)>& record) {
     if (script.faultIn != method) {
         return;
     }
     if (script.faultKind == "probe") {
-        const BOOL bad = IsBadReadPtr(reinterpret_cast<const void*>(uintptr_t{16}), 4);
+        const BOOL bad = IsBadReadPtr(UnreadableAddress(), 4);
         record(std::string(method) + " probe=" + (bad ? "bad" : "readable"));
     } else if (script.faultKind == "repaired") {
-        const bool repaired = ReadRepairingFaults(nullptr) == kRepairedRead;
+        const bool repaired =
+            ReadRepairingFaults(static_cast<const int*>(UnreadableAddress())) == kRepairedRead;
         record(std::string(method) + " repaired=" + (repaired ? "1" : "0"));
     } else if (script.faultKind == "declined") {
-        CallUnderDecliningHandler(&WriteToNowhere);
+        CallUnderDecliningHandler(&RaiseAccessViolation);
     } else {
-        WriteToNowhere();
+        RaiseAccessViolation();
     }
 }
 
@@ -144,8 +141,7 @@ HRESULT ScriptedPackager::Create(const PackagerScript& script,
     const bool rightIid = iid != nullptr && std::memcmp(iid, &IID_IPackager, sizeof(IID)) == 0;
     record(std::string("CreatePackager iid=") + (rightIid ? "IID_IPackager" : "other"));
     if (script.createFaults) {
-        volatile uintptr_t nowhere = 0;
-        *reinterpret_cast<volatile int*>(nowhere) = 1;
+        RaiseAccessViolation();
     }
     if (script.createStatus < 0) {
         return script.createStatus;
@@ -255,7 +251,7 @@ int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileI
     file->fileName = nullptr;
     if (index < script.patches.size() && !script.patches[index].nullVendorFile) {
         file->fileName = script.patches[index].unreadableVendorFile
-                             ? reinterpret_cast<const wchar_t*>(uintptr_t{16})
+                             ? static_cast<const wchar_t*>(UnreadableAddress())
                              : script.patches[index].vendorFile.c_str();
     }
     return status;

@@ -87,47 +87,73 @@ PackagerWrapper::~PackagerWrapper() {
 }
 
 int32_t PackagerWrapper::PrepareEnvironment() {
-    if (!packagerDir.empty()) {
-        const std::wstring exeDir = platform.exeDir();
-        if (exeDir.empty()) {
-            const DWORD code = GetLastError();
-            Report(kLevelError, L"PackagerWrapper: cannot resolve module path. Err = %d",
-                   static_cast<int>(code));
-            return 1;
-        }
-        const std::wstring source = packagerDir + L"\\KQPackager.dll";
-        const std::wstring target = exeDir + L"\\KQPackager.dll";
-        Report(kLevelInfo, L"copy: %s %s", source.c_str(), target.c_str());
-        if (!FileCopy(source.c_str(), target.c_str())) {
-            const DWORD code = GetLastError();
-            Report(kLevelError, L"PackagerWrapper: cannot copy KQPackager.dll. Err = %d",
-                   static_cast<int>(code));
-            return 1;
-        }
+    if (const int32_t result = CopyPackagerLibrary(); result != 0) {
+        return result;
     }
-
-    if (!runtimeDir.empty()) {
-        const std::wstring current = GetEnvVar(L"Path");
-        const std::wstring entry = runtimeDir + L";";
-        if (current.find(entry) == std::wstring::npos) {
-            const std::wstring extended = entry + current;
-            Report(kLevelInfo, L"PATH: %s", extended.c_str());
-            if (!SetEnvVar(L"Path", extended.c_str())) {
-                const DWORD code = GetLastError();
-                Report(kLevelError, L"PackagerWrapper: cannot set env.var. Err = %d",
-                       static_cast<int>(code));
-                return 1;
-            }
-        }
+    if (const int32_t result = ExtendSearchPath(); result != 0) {
+        return result;
     }
+    if (const int32_t result = CheckCatalogAndOutput(); result != 0) {
+        return result;
+    }
+    PlaceRelativeNames();
+    if (const int32_t result = CheckFileFolders(); result != 0) {
+        return result;
+    }
+    DeleteOldLogs();
+    return 0;
+}
 
+int32_t PackagerWrapper::CopyPackagerLibrary() {
+    if (packagerDir.empty()) {
+        return 0;
+    }
+    const std::wstring exeDir = platform.exeDir();
+    if (exeDir.empty()) {
+        const DWORD code = GetLastError();
+        Report(kLevelError, L"PackagerWrapper: cannot resolve module path. Err = %d",
+               static_cast<int>(code));
+        return 1;
+    }
+    const std::wstring source = packagerDir + L"\\KQPackager.dll";
+    const std::wstring target = exeDir + L"\\KQPackager.dll";
+    Report(kLevelInfo, L"copy: %s %s", source.c_str(), target.c_str());
+    if (!FileCopy(source.c_str(), target.c_str())) {
+        const DWORD code = GetLastError();
+        Report(kLevelError, L"PackagerWrapper: cannot copy KQPackager.dll. Err = %d",
+               static_cast<int>(code));
+        return 1;
+    }
+    return 0;
+}
+
+int32_t PackagerWrapper::ExtendSearchPath() {
+    if (runtimeDir.empty()) {
+        return 0;
+    }
+    const std::wstring current = GetEnvVar(L"Path");
+    const std::wstring entry = runtimeDir + L";";
+    if (current.find(entry) != std::wstring::npos) {
+        return 0;
+    }
+    const std::wstring extended = entry + current;
+    Report(kLevelInfo, L"PATH: %s", extended.c_str());
+    if (!SetEnvVar(L"Path", extended.c_str())) {
+        const DWORD code = GetLastError();
+        Report(kLevelError, L"PackagerWrapper: cannot set env.var. Err = %d",
+               static_cast<int>(code));
+        return 1;
+    }
+    return 0;
+}
+
+int32_t PackagerWrapper::CheckCatalogAndOutput() {
     catalogFile = catalogDir + L"\\windowspatchdata.zip";
     Report(kLevelInfo, L"Patch catalog input: %s", catalogFile.c_str());
     if (!PathExists(catalogFile.c_str())) {
         Report(kLevelError, L"Patch catalog file does not exist: %s", catalogFile.c_str());
         return 1;
     }
-
     if (outputDir.empty()) {
         outputDir = GetCurrentDirectoryPath();
     } else if (!PathExists(outputDir.c_str())) {
@@ -135,20 +161,29 @@ int32_t PackagerWrapper::PrepareEnvironment() {
         return 1;
     }
     Report(kLevelInfo, L"Package output directory: %s", outputDir.c_str());
+    return 0;
+}
 
+void PackagerWrapper::PlaceRelativeNames() {
     for (std::wstring* name : {&packagerLog, &deploymentLog, &packageFile, &eventsHandlerDll}) {
         if (!IsFullPath(name->c_str())) {
             *name = CanonicalizeFileSpec((outputDir + L"\\" + *name).c_str());
         }
     }
+}
 
+int32_t PackagerWrapper::CheckFileFolders() {
     for (const std::wstring* file : {&packagerLog, &deploymentLog, &packageFile}) {
         if (!IsValidPathForFile(file->c_str())) {
             Report(kLevelError, L"Folder for file does not exist. File = %s", file->c_str());
             return 1;
         }
     }
+    return 0;
+}
 
+// A log that cannot be deleted is reported and the run goes on.
+void PackagerWrapper::DeleteOldLogs() {
     const std::pair<bool, const std::wstring*> oldLogs[] = {
         {overwritePackagerLog, &packagerLog}, {overwriteDeploymentLog, &deploymentLog}};
     for (const auto& [overwrite, log] : oldLogs) {
@@ -159,29 +194,12 @@ int32_t PackagerWrapper::PrepareEnvironment() {
                    static_cast<int>(code));
         }
     }
-    return 0;
 }
 
 int32_t PackagerWrapper::InitPackager() {
-    IPackager* created = nullptr;
-    const CreateOutcome outcome = platform.createPackager(&created);
-    if (!outcome.returned) {
-        Report(kLevelError, L"InitPackager: cannot load KQPackager.dll; Err = %d",
-               static_cast<int>(outcome.faultCode));
-        return 1;
+    if (const int32_t result = CreatePackagerObject(); result != 0) {
+        return result;
     }
-    if (outcome.status < 0) {
-        // A failed call hands out no reference, whatever it left in the out parameter.
-        Report(kLevelError, L"Unable to load/construct packager due to error %d",
-               static_cast<int>(outcome.status));
-        return outcome.status;
-    }
-    if (created == nullptr) {
-        Report(kLevelError, L"%s", L"InitPackager: CreatePackager succeeded without a packager");
-        return 1;
-    }
-    packager.Reset(created);
-
     patchInfo = PatchInfo{patchId, languageId, 0};
     PackagerInitInfo info{};
     info.packagerLogLevel = packagerLogLevel;
@@ -203,6 +221,28 @@ int32_t PackagerWrapper::InitPackager() {
     return 0;
 }
 
+int32_t PackagerWrapper::CreatePackagerObject() {
+    IPackager* created = nullptr;
+    const CreateOutcome outcome = platform.createPackager(&created);
+    if (!outcome.returned) {
+        Report(kLevelError, L"InitPackager: cannot load KQPackager.dll; Err = %d",
+               static_cast<int>(outcome.faultCode));
+        return 1;
+    }
+    if (outcome.status < 0) {
+        // A failed call hands out no reference, whatever it left in the out parameter.
+        Report(kLevelError, L"Unable to load/construct packager due to error %d",
+               static_cast<int>(outcome.status));
+        return outcome.status;
+    }
+    if (created == nullptr) {
+        Report(kLevelError, L"%s", L"InitPackager: CreatePackager succeeded without a packager");
+        return 1;
+    }
+    packager.Reset(created);
+    return 0;
+}
+
 int32_t PackagerWrapper::BuildPackage() {
     if (const int32_t result = PrepareEnvironment(); result != 0) {
         return result;
@@ -210,7 +250,20 @@ int32_t PackagerWrapper::BuildPackage() {
     if (const int32_t result = InitPackager(); result != 0) {
         return result;
     }
+    std::vector<PatchInfo> patches;
+    if (const int32_t result = ReadAvailablePatches(&patches); result != 0) {
+        return result;
+    }
+    if (const int32_t result = RequireRequestedPatch(patches); result != 0) {
+        return result;
+    }
+    if (const int32_t result = ReportVendorFiles(patches); result != 0) {
+        return result;
+    }
+    return CreatePackageOf(patches);
+}
 
+int32_t PackagerWrapper::ReadAvailablePatches(std::vector<PatchInfo>* patches) {
     PatchList list{0, nullptr};
     int32_t listed = 0;
     if (!CallLibrary(
@@ -231,19 +284,21 @@ int32_t PackagerWrapper::BuildPackage() {
         Report(kLevelError, L"GetAvailablePatches listed %u patches without an array", list.count);
         return 1;
     }
+    return CopyPatchList(list, patches);
+}
 
-    // A count larger than the array the library handed out must end the build, not the
-    // process: the array is checked before it is read, and read under the guard.
-    std::vector<PatchInfo> patches;
+// A count larger than the array the library handed out must end the build, not the process:
+// the array is checked before it is read, and read under the guard.
+int32_t PackagerWrapper::CopyPatchList(const PatchList& list, std::vector<PatchInfo>* patches) {
     if (!IsReadableMemory(list.patches, uint64_t{list.count} * sizeof(PatchInfo))) {
         Report(kLevelError, L"GetAvailablePatches listed %u patches that cannot be read. Err = %d",
                list.count, static_cast<int>(ERROR_NOACCESS));
         return 1;
     }
-    patches.resize(list.count);
+    patches->resize(list.count);
     auto copy = [&] {
         for (uint32_t i = 0; i < list.count; ++i) {
-            patches[i] = PatchInfo{list.patches[i].id, list.patches[i].languageId, 0};
+            (*patches)[i] = PatchInfo{list.patches[i].id, list.patches[i].languageId, 0};
         }
     };
     uint32_t fault = 0;
@@ -252,19 +307,22 @@ int32_t PackagerWrapper::BuildPackage() {
                list.count, static_cast<int>(fault));
         return 1;
     }
+    return 0;
+}
 
-    bool found = false;
+int32_t PackagerWrapper::RequireRequestedPatch(const std::vector<PatchInfo>& patches) {
     for (const PatchInfo& entry : patches) {
         if (SamePatch(entry, patchId, languageId)) {
-            found = true;
-            break;
+            return 0;
         }
     }
-    if (!found) {
-        Report(kLevelError, L"%s", L"List of Available Patches does not contain given patch");
-        return 1;
-    }
+    Report(kLevelError, L"%s", L"List of Available Patches does not contain given patch");
+    return 1;
+}
 
+// Every listed patch, not only the requested one: where its vendor file is expected and
+// whether it is there. Neither a failed lookup nor a missing file stops the build.
+int32_t PackagerWrapper::ReportVendorFiles(const std::vector<PatchInfo>& patches) {
     std::wstring folder = GetCurrentDirectoryPath();
     if (folder.empty() || folder.back() != L'\\') {
         folder.push_back(L'\\');
@@ -281,29 +339,36 @@ int32_t PackagerWrapper::BuildPackage() {
             Report(kLevelError, L"FAIL... %d", static_cast<int>(status));
             continue;
         }
-        // The name belongs to the library and may point anywhere: it is read under the guard.
-        std::wstring name;
-        auto readName = [&] {
-            if (file.fileName != nullptr) {
-                const size_t length = std::wcslen(file.fileName);
-                name.assign(file.fileName, length);
-            }
-        };
-        if (!RunGuardedCall(readName, &fault)) {
-            Report(kLevelError, L"GetVendorPatchFile named a file that cannot be read. Err = %d",
-                   static_cast<int>(fault));
-            continue;
-        }
-        // A library that names no file has not named one that exists: the folder itself
-        // must not pass for it.
-        const std::wstring path = folder + name;
-        if (!name.empty() && PathExists(path.c_str())) {
-            Report(kLevelInfo, L"Vendor patch file: %s", path.c_str());
-        } else {
-            Report(kLevelWarning, L"The vendor patch file '%s' does not exist.", path.c_str());
-        }
+        ReportVendorFile(folder, file.fileName);
     }
+    return 0;
+}
 
+void PackagerWrapper::ReportVendorFile(const std::wstring& folder, const wchar_t* fileName) {
+    // The name belongs to the library and may point anywhere: it is read under the guard.
+    std::wstring name;
+    auto readName = [&] {
+        if (fileName != nullptr) {
+            name.assign(fileName, std::wcslen(fileName));
+        }
+    };
+    uint32_t fault = 0;
+    if (!RunGuardedCall(readName, &fault)) {
+        Report(kLevelError, L"GetVendorPatchFile named a file that cannot be read. Err = %d",
+               static_cast<int>(fault));
+        return;
+    }
+    // A library that names no file has not named one that exists: the folder itself must not
+    // pass for it.
+    const std::wstring path = folder + name;
+    if (!name.empty() && PathExists(path.c_str())) {
+        Report(kLevelInfo, L"Vendor patch file: %s", path.c_str());
+    } else {
+        Report(kLevelWarning, L"The vendor patch file '%s' does not exist.", path.c_str());
+    }
+}
+
+int32_t PackagerWrapper::CreatePackageOf(const std::vector<PatchInfo>& patches) {
     std::vector<PackageItem> items(patches.size());
     for (size_t i = 0; i < patches.size(); ++i) {
         items[i] = PackageItem{};
@@ -315,7 +380,29 @@ int32_t PackagerWrapper::BuildPackage() {
     request.source = L"local";
     request.count = static_cast<uint32_t>(items.size());
     request.items = items.data();
+    const DeploymentOptions options = ChooseDeploymentOptions();
+    int32_t created = 0;
+    if (!CallLibrary(
+            L"CreatePackage",
+            [&] { return packager.Get()->CreatePackage(&request, packageFile.c_str(), &options); },
+            &created)) {
+        return 1;
+    }
+    if (created != 0) {
+        Report(kLevelError, L"Unable to create package due to error %d", static_cast<int>(created));
+        return created;
+    }
+    if (!PathExists(packageFile.c_str())) {
+        // The library claimed success, but the caller must never be told that a package exists
+        // when it does not.
+        Report(kLevelError, L"Package must be created but not found by path '%s'",
+               packageFile.c_str());
+        return 1;
+    }
+    return 0;
+}
 
+DeploymentOptions PackagerWrapper::ChooseDeploymentOptions() const {
     DeploymentOptions options{};
     if (preserveTempFiles) {
         Report(kLevelTrace, L"%s",
@@ -329,26 +416,7 @@ int32_t PackagerWrapper::BuildPackage() {
     options.deploymentLogLevel = deploymentLogLevel;
     options.deploymentLog = NullWhenEmpty(deploymentLog);
     options.eventsHandlerDll = NullWhenEmpty(eventsHandlerDll);
-
-    int32_t created = 0;
-    if (!CallLibrary(
-            L"CreatePackage",
-            [&] { return packager.Get()->CreatePackage(&request, packageFile.c_str(), &options); },
-            &created)) {
-        return 1;
-    }
-    if (created != 0) {
-        Report(kLevelError, L"Unable to create package due to error %d", static_cast<int>(created));
-        return created;
-    }
-    if (!PathExists(packageFile.c_str())) {
-        // The library claimed success, but the caller must never be told that a package
-        // exists when it does not.
-        Report(kLevelError, L"Package must be created but not found by path '%s'",
-               packageFile.c_str());
-        return 1;
-    }
-    return 0;
+    return options;
 }
 
 int32_t RunPackager(const PackagerParams& params, const PackagingPlatform& platform) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "PackagerBinding.h"
 #include "PackagerInterface.h"
@@ -49,6 +50,26 @@ class PackagerWrapper {
     const std::wstring& EventsHandlerDll() const { return eventsHandlerDll; }
 
   private:
+    // The steps of PrepareEnvironment, in their order.
+    int32_t CopyPackagerLibrary();
+    int32_t ExtendSearchPath();
+    int32_t CheckCatalogAndOutput();
+    void PlaceRelativeNames();
+    int32_t CheckFileFolders();
+    void DeleteOldLogs();
+
+    // The first step of InitPackager: binding the library and creating the object.
+    int32_t CreatePackagerObject();
+
+    // The steps of BuildPackage after InitPackager, in their order.
+    int32_t ReadAvailablePatches(std::vector<PatchInfo>* patches);
+    int32_t CopyPatchList(const PatchList& list, std::vector<PatchInfo>* patches);
+    int32_t RequireRequestedPatch(const std::vector<PatchInfo>& patches);
+    int32_t ReportVendorFiles(const std::vector<PatchInfo>& patches);
+    void ReportVendorFile(const std::wstring& folder, const wchar_t* fileName);
+    int32_t CreatePackageOf(const std::vector<PatchInfo>& patches);
+    DeploymentOptions ChooseDeploymentOptions() const;
+
     PackagingPlatform platform;
 
     UniqueComReference<IPackager> packager;

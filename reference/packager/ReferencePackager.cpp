@@ -229,7 +229,18 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
         return status;
     }
     const std::string manifest = ManifestHead(request, options, log) + items;
+    const int32_t status = WritePackage(folder, packageFile, manifest, vendors, removeTemporary);
+    if (status == S_OK) {
+        log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
+                                std::to_string(vendors.size()) + " vendor files)");
+    }
+    return status;
+}
 
+// Writes the package beside `packageFile` and renames it into place only when complete.
+int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::wstring& packageFile,
+                                        const std::string& manifest,
+                                        const std::vector<Vendor>& vendors, bool removeTemporary) {
     TemporaryPackage temporary;
     if (const DWORD error = temporary.Create(folder); error != 0) {
         log.Write(kLogError, "cannot create a temporary file in " + ToUtf8(folder) + ", error " +
@@ -253,11 +264,8 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
             log.Write(kLogInfo, "kept the partial package " + ToUtf8(temporary.Path()));
         }
         temporary.Discard(removeTemporary);
-        return status;
     }
-    log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
-                            std::to_string(vendors.size()) + " vendor files)");
-    return S_OK;
+    return status;
 }
 
 // One manifest line per item; the vendor files that exist go into `vendors`, each entry name

@@ -46,6 +46,9 @@ class ReferencePackager : public IPackager {
 
     int32_t Build(const PackageRequest& request, const std::wstring& packageFile,
                   const DeploymentOptions& options);
+    int32_t WritePackage(const std::wstring& folder, const std::wstring& packageFile,
+                         const std::string& manifest, const std::vector<Vendor>& vendors,
+                         bool removeTemporary);
     std::string ManifestItems(const PackageRequest& request, std::vector<Vendor>* vendors);
     int32_t RequireRequested(const PackageRequest& request);
     int32_t WriteEntries(HANDLE file, const std::string& manifest,

@@ -508,79 +508,73 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
     return EndEntry(entry);
 }
 
+namespace {
+
+// One central directory header. The ZIP64 extra field carries exactly the values whose 32-bit
+// fields hold 0xFFFFFFFF, in the order the format fixes: size, compressed size, offset.
+std::string CentralHeader(const ZipEntry& e, bool zip64Local, bool forceZip64, uint16_t time,
+                          uint16_t date) {
+    const bool bigSize = forceZip64 || e.size >= kMax32;
+    const bool bigCompressed = forceZip64 || e.compressedSize >= kMax32;
+    const bool bigOffset = forceZip64 || e.localHeaderOffset >= kMax32;
+    Bytes fields;
+    if (bigSize) {
+        fields.u64(e.size);
+    }
+    if (bigCompressed) {
+        fields.u64(e.compressedSize);
+    }
+    if (bigOffset) {
+        fields.u64(e.localHeaderOffset);
+    }
+    Bytes extra;
+    if (!fields.data.empty()) {
+        extra.u16(kZip64ExtraId).u16(static_cast<uint16_t>(fields.data.size())).raw(fields.data);
+    }
+    const uint16_t needed = extra.data.empty() && !zip64Local ? 20 : 45;
+    Bytes header;
+    header.u32(kCentralSignature).u16(needed).u16(needed).u16(kUtf8Flag).u16(e.method);
+    header.u16(time).u16(date).u32(e.crc);
+    header.u32(bigCompressed ? kMax32 : static_cast<uint32_t>(e.compressedSize));
+    header.u32(bigSize ? kMax32 : static_cast<uint32_t>(e.size));
+    header.u16(static_cast<uint16_t>(e.name.size())).u16(static_cast<uint16_t>(extra.data.size()));
+    header.u16(0).u16(0).u16(0).u32(0);
+    header.u32(bigOffset ? kMax32 : static_cast<uint32_t>(e.localHeaderOffset));
+    return header.raw(e.name).raw(extra.data).data;
+}
+
+// The end records after a directory of `count` entries and `size` bytes at `offset`, the
+// ZIP64 record and locator first when any of the three needs them (or when forced).
+std::string EndRecords(uint64_t count, uint64_t size, uint64_t offset, bool forceZip64) {
+    const bool zip64End = forceZip64 || count >= kMax16 || size >= kMax32 || offset >= kMax32;
+    Bytes end;
+    if (zip64End) {
+        const uint64_t recordOffset = offset + size;
+        end.u32(kZip64EndSignature).u64(44).u16(45).u16(45).u32(0).u32(0);
+        end.u64(count).u64(count).u64(size).u64(offset);
+        end.u32(kZip64LocatorSignature).u32(0).u64(recordOffset).u32(1);
+    }
+    const uint16_t count16 = zip64End ? kMax16 : static_cast<uint16_t>(count);
+    end.u32(kEndSignature).u16(0).u16(0).u16(count16).u16(count16);
+    end.u32(zip64End ? kMax32 : static_cast<uint32_t>(size));
+    end.u32(zip64End ? kMax32 : static_cast<uint32_t>(offset));
+    return end.u16(0).data;
+}
+
+}  // namespace
+
 ZipStatus ZipWriter::Finish() {
     const uint64_t directoryOffset = offset;
     uint16_t time = 0, date = 0;
     DosTime(&time, &date);
     for (const Written& w : written) {
-        const ZipEntry& e = w.entry;
-        const bool bigSize = options.forceZip64 || e.size >= kMax32;
-        const bool bigCompressed = options.forceZip64 || e.compressedSize >= kMax32;
-        const bool bigOffset = options.forceZip64 || e.localHeaderOffset >= kMax32;
-        Bytes extra;
-        if (bigSize || bigCompressed || bigOffset) {
-            Bytes fields;
-            if (bigSize)
-                fields.u64(e.size);
-            if (bigCompressed)
-                fields.u64(e.compressedSize);
-            if (bigOffset)
-                fields.u64(e.localHeaderOffset);
-            extra.u16(kZip64ExtraId)
-                .u16(static_cast<uint16_t>(fields.data.size()))
-                .raw(fields.data);
-        }
-        const uint16_t needed = extra.data.empty() && !w.zip64Local ? 20 : 45;
-        Bytes header;
-        header.u32(kCentralSignature)
-            .u16(needed)
-            .u16(needed)
-            .u16(kUtf8Flag)
-            .u16(e.method)
-            .u16(time)
-            .u16(date)
-            .u32(e.crc)
-            .u32(bigCompressed ? kMax32 : static_cast<uint32_t>(e.compressedSize))
-            .u32(bigSize ? kMax32 : static_cast<uint32_t>(e.size))
-            .u16(static_cast<uint16_t>(e.name.size()))
-            .u16(static_cast<uint16_t>(extra.data.size()))
-            .u16(0)
-            .u16(0)
-            .u16(0)
-            .u32(0)
-            .u32(bigOffset ? kMax32 : static_cast<uint32_t>(e.localHeaderOffset))
-            .raw(e.name)
-            .raw(extra.data);
-        if (!Write(header.data.data(), header.data.size())) {
+        const std::string header =
+            CentralHeader(w.entry, w.zip64Local, options.forceZip64, time, date);
+        if (!Write(header.data(), header.size())) {
             return ZipStatus::WriteFailed;
         }
     }
-    const uint64_t directorySize = offset - directoryOffset;
-    const uint64_t count = written.size();
-    const bool zip64End = options.forceZip64 || count >= kMax16 || directorySize >= kMax32 ||
-                          directoryOffset >= kMax32;
-    Bytes end;
-    if (zip64End) {
-        const uint64_t recordOffset = offset;
-        end.u32(kZip64EndSignature)
-            .u64(44)
-            .u16(45)
-            .u16(45)
-            .u32(0)
-            .u32(0)
-            .u64(count)
-            .u64(count)
-            .u64(directorySize)
-            .u64(directoryOffset);
-        end.u32(kZip64LocatorSignature).u32(0).u64(recordOffset).u32(1);
-    }
-    end.u32(kEndSignature)
-        .u16(0)
-        .u16(0)
-        .u16(zip64End ? kMax16 : static_cast<uint16_t>(count))
-        .u16(zip64End ? kMax16 : static_cast<uint16_t>(count))
-        .u32(zip64End ? kMax32 : static_cast<uint32_t>(directorySize))
-        .u32(zip64End ? kMax32 : static_cast<uint32_t>(directoryOffset))
-        .u16(0);
-    return Write(end.data.data(), end.data.size()) ? ZipStatus::Ok : ZipStatus::WriteFailed;
+    const std::string end = EndRecords(written.size(), offset - directoryOffset, directoryOffset,
+                                       options.forceZip64);
+    return Write(end.data(), end.size()) ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

@@ -29,7 +29,7 @@ struct WideOutputInstaller {
     WideOutputInstaller() { InstallReplacingWideOutput(); }
 } wideOutputInstaller;
 
-ProcessSingleton<LoggerHelper> logger;
+ProcessSingleton<LoggerHelper> processLogger;
 
 HRESULT RealCommonFilesFolder(wchar_t** folder) {
     return SHGetKnownFolderPath(FOLDERID_ProgramFilesCommon, 0, nullptr, folder);
@@ -109,7 +109,7 @@ void LogReport(int level, const wchar_t* component, const wchar_t* format, ...) 
 }
 
 LoggerHelper* LoggerHelper::Instance() {
-    return logger.Get([] {
+    return processLogger.Get([] {
         LoggerHelper* created = new LoggerHelper(LoggerPlatform::Real());
         try {
             created->Init();
@@ -205,7 +205,7 @@ LoggerHelper::~LoggerHelper() {
 }
 
 LoggerHelper* LoggerTesting::ExchangeInstance(LoggerHelper* replacement) {
-    return logger.Exchange(replacement);
+    return processLogger.Exchange(replacement);
 }
 
 namespace {

@@ -70,7 +70,7 @@ class LoggerHelper {
   private:
     friend class Logger;
     friend struct LoggerTesting;
-    explicit LoggerHelper(const LoggerPlatform& platform) : platform(platform) {}
+    explicit LoggerHelper(const LoggerPlatform& given) : platform(given) {}
 
     LoggerPlatform platform;
     std::wstring eventDllPath;

@@ -18,8 +18,7 @@ uint32_t Bind() {
     if (library == nullptr) {
         return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
     }
-    boundCreatePackager =
-        FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
+    boundCreatePackager = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
     if (boundCreatePackager == nullptr) {
         return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
     }

@@ -114,9 +114,8 @@ CreateOutcome CreateScriptedPackager(IPackager** packager) {
     }
     outcome.returned = true;
     outcome.status = ScriptedPackager::Create(
-        currentBuild->script,
-        [](const std::string& line) { currentBuild->record.push_back(line); }, &IID_IPackager,
-        packager);
+        currentBuild->script, [](const std::string& line) { currentBuild->record.push_back(line); },
+        &IID_IPackager, packager);
     return outcome;
 }
 
@@ -247,13 +246,13 @@ TEST_F(Build, AFaultingPatchListCountEndsTheBuildNotTheProcess) {
 
 TEST_F(Build, VendorFilesAreLookedUpInTheCurrentDirectory) {
     script.patches.push_back({kOther, 0x40C, L"", true});  // a library that names no file
-    script.vendorStatus = {{0, -3}, {1, 4}};
+    script.vendorStatus = {{0, -3}, {1, 4}};               // a positive status is no failure
     WriteTextFile(work + L"\\patch.msp", "vendor");
     WriteTextFile(catalog + L"\\other.msp", "not here: the catalog folder is not looked in");
     EXPECT_EQ(Run(), 0);
     const auto lines = Lines();
     EXPECT_THAT(lines, Contains(L"1 FAIL... -3"));
-    EXPECT_THAT(lines, Contains(L"4 Vendor patch file: " + work + L"\\patch.msp"));  // 4 is success
+    EXPECT_THAT(lines, Contains(L"4 Vendor patch file: " + work + L"\\patch.msp"));
     // The folder itself never passes for a file the library did not name.
     EXPECT_THAT(lines, Contains(L"2 The vendor patch file '" + work + L"\\' does not exist."));
     // The entry whose lookup failed is still part of the request.

@@ -30,8 +30,19 @@ wine_session_start() {
   # The server detaches itself once it is ready.
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
   dp_wine_sessions+=("$prefix")
-  trap wine_sessions_stop EXIT
+  wine_stop_at_exit
   "$DP_ROOT/tools/wine-run" "$loader" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# Adds wine_sessions_stop to the caller's exit trap, keeping whatever the trap did before.
+wine_stop_at_exit() {
+  local current
+  current=$(trap -p EXIT)
+  current=${current#"trap -- "}
+  current=${current%" EXIT"}
+  eval "current=${current:-''}"
+  case "$current" in *wine_sessions_stop*) return ;; esac
+  trap "wine_sessions_stop${current:+; $current}" EXIT
 }
 
 wine_sessions_stop() {

@@ -13,7 +13,7 @@ class UniqueResource {
     using Type = typename Traits::Type;
 
     UniqueResource() = default;
-    explicit UniqueResource(Type value) : value(value) {}
+    explicit UniqueResource(Type held) : value(held) {}
     ~UniqueResource() { Reset(); }
 
     UniqueResource(UniqueResource&& other) noexcept : value(other.Detach()) {}

@@ -117,10 +117,10 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
         const auto [seen, added] =
             firstLine.emplace(std::make_pair(GuidToText(patch.id), patch.languageId), number);
         if (!added) {
-            char language[8];
-            std::snprintf(language, sizeof(language), "0x%04X", patch.languageId);
+            char hex[8];
+            std::snprintf(hex, sizeof(hex), "0x%04X", patch.languageId);
             *detail = "line " + std::to_string(number) + ": the patch " + GuidToText(patch.id) +
-                      " " + language + " is listed again (first on line " +
+                      " " + hex + " is listed again (first on line " +
                       std::to_string(seen->second) + ")";
             return false;
         }

@@ -574,7 +574,7 @@ ZipStatus ZipWriter::Finish() {
             return ZipStatus::WriteFailed;
         }
     }
-    const std::string end = EndRecords(written.size(), offset - directoryOffset, directoryOffset,
-                                       options.forceZip64);
+    const std::string end =
+        EndRecords(written.size(), offset - directoryOffset, directoryOffset, options.forceZip64);
     return Write(end.data(), end.size()) ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

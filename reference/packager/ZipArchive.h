@@ -64,7 +64,7 @@ class ZipWriter {
     };
 
     ZipWriter(HANDLE file, Options options);
-    ZipWriter(HANDLE file) : ZipWriter(file, Options{}) {}
+    explicit ZipWriter(HANDLE target) : ZipWriter(target, Options{}) {}
 
     // Adds `data` as one deflated entry. Every add refuses a name already written (Duplicate):
     // a ZIP with two entries of one name is read differently by different tools.

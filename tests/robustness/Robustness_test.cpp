@@ -68,16 +68,16 @@ std::map<std::wstring, std::pair<uint64_t, uint64_t>> Snapshot(const std::wstrin
                 continue;
             }
             const std::wstring path = folder + L"\\" + name;
-            if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (isFolder) {
                 pending.push_back(path);
             }
             // A folder's own write time follows its content; only files carry theirs.
-            const bool folder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
             files[path.substr(root.size())] = {
-                folder ? 0 : (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
-                folder ? 0
-                       : (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
-                             data.ftLastWriteTime.dwLowDateTime};
+                isFolder ? 0 : (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                isFolder ? 0
+                         : (uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) |
+                               data.ftLastWriteTime.dwLowDateTime};
         } while (FindNextFileW(find.Get(), &data));
     }
     return files;

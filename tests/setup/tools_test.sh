@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# The shell helpers the README's commands rest on, without Wine or a package manager:
+# wine-env.sh keeps its caller's exit trap, wine-run stops plainly when no prefix can be
+# made, exit-code gives back the whole 32-bit code.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+check() {
+  if ! eval "$2"; then
+    echo "FAIL: $1"
+    echo "  got: ${got:-}"
+    failures=$((failures + 1))
+  fi
+}
+
+got=$(bash -c ". '$root/tools/wine-env.sh'; trap 'echo caller ran' EXIT; wine_stop_at_exit; wine_stop_at_exit; trap -p EXIT" | head -n 1)
+check "wine-env adds its stop to the caller's trap once" \
+  '[ "$got" = "trap -- '"'"'wine_sessions_stop; echo caller ran'"'"' EXIT" ]'
+got=$(bash -c ". '$root/tools/wine-env.sh'; trap 'echo caller ran' EXIT; wine_stop_at_exit" 2>&1)
+check "the caller's trap still runs" '[ "$got" = "caller ran" ]'
+
+got=$("$root/tools/wine-run" /bin/false "$work/prefix" 2>&1)
+status=$?
+check "wine-run fails when the prefix cannot be made" '[ $status -eq 1 ]'
+check "wine-run says so plainly" '[[ $got == *"cannot make the Wine prefix $work/prefix with /bin/false (wineboot exit 1)"* ]]'
+
+printf 'a.exe:Deployment Packager Wrapper:BuildPackage finished. Result code = -2147180539 \r\n' >"$work/out"
+got=$("$root/tools/exit-code" 5 "$work/out")
+check "exit-code: a library status whole" '[ "$got" = "2147786757 (0x8004A005)" ]'
+got=$("$root/tools/exit-code" 1 /dev/null)
+check "exit-code: a refused command line" '[ "$got" = "1 (0x00000001)" ]'
+got=$("$root/tools/exit-code" 9 "$work/out")
+check "exit-code: a report that does not match the status is not taken" '[ "$got" = "9 (0x00000009)" ]'
+
+[ $failures -eq 0 ] && echo "tools_test: all checks passed"
+exit $((failures > 0))

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "TemporaryPackage.h"
+#include "GuidText.h"
 #include "Text.h"
 #include "WinResources.h"
 #include "ZipArchive.h"

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Catalog.h"
+#include "GuidText.h"
 #include "TestEnv.h"
 #include "ZipArchive.h"
 

@@ -1,0 +1,55 @@
+#pragma once
+
+// The text of the patch catalog, "patches.csv", without any platform header: UTF-8 (an
+// optional BOM), CR LF or LF line ends, the header line "guid,language,vendor_file,title"
+// first and one patch per line after it:
+//   CA25DBE4-81D5-4467-8D0B-D4F05B31A942,0x0409,vendor\kb0001-en.msp,Title text
+// - guid: 8-4-4-4-12 hex digits, any case, optionally between braces;
+// - language: decimal without a leading zero, or "0x" (or "0X") and hex digits; 1 to 0xFFFF;
+//   nothing else (no sign, no blanks);
+// - vendor_file: not empty, valid UTF-8, and a name that stays in the current folder
+//   (StaysInCurrentFolder);
+// - title: the rest of the line, commas included; may be empty.
+// Only the first line may be the header (a line that begins with "guid,"); blank lines (only
+// blanks and tabs) are skipped anywhere; any other line that does not have this form makes
+// the catalog corrupt, and so does a second line for a GUID and language already listed.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A GUID in the platform's layout (a 32-bit, two 16-bit and eight 8-bit fields).
+struct PatchGuid {
+    uint32_t data1 = 0;
+    uint16_t data2 = 0;
+    uint16_t data3 = 0;
+    uint8_t data4[8] = {};
+};
+
+struct CatalogLine {
+    PatchGuid id;
+    uint16_t languageId = 0;
+    std::u16string vendorFile;  // relative to the current folder
+    std::string title;
+    int line = 0;  // its line number in the text, from 1
+};
+
+// Parses the whole text; false with `detail` ("line N: ...") at the first malformed line.
+bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, std::string* detail);
+
+// True when `name`, taken relative to the current folder, names something inside it: not
+// empty, no character below U+0020, not rooted, no drive or stream (no colon), no ".." step
+// that climbs above the folder, no step of only dots and blanks besides ".", and no DOS
+// device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to COM9, LPT1 to LPT9, and COM or
+// LPT with a superscript 1, 2 or 3), whatever its letter case, extension or trailing blanks.
+bool StaysInCurrentFolder(std::u16string_view name);
+
+// The parts of a line, as the format above has them.
+bool ParsePatchGuid(std::string_view text, PatchGuid* id);
+bool ParseLanguage(std::string_view text, uint16_t* languageId);
+std::string PatchGuidText(const PatchGuid& id);  // upper case, without braces
+
+// Strict UTF-8 to UTF-16: false for a malformed or overlong sequence, an encoded surrogate
+// or a code point beyond U+10FFFF.
+bool DecodeUtf8(std::string_view text, std::u16string* out);

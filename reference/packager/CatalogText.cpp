@@ -265,8 +265,8 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
             return false;
         }
         patch.line = number;
-        const auto [seen, added] = firstLine.emplace(
-            std::make_pair(PatchGuidText(patch.id), patch.languageId), number);
+        const auto [seen, added] =
+            firstLine.emplace(std::make_pair(PatchGuidText(patch.id), patch.languageId), number);
         if (!added) {
             char hex[8];
             std::snprintf(hex, sizeof(hex), "0x%04X", patch.languageId);

@@ -187,8 +187,8 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
         }
         compress = sampled.size() < sampleSize - sampleSize / 10;
     }
-    if (ZipStatus s = writer.BeginEntry(name, compress ? kZipDeflated : kZipStored,
-                                        size >= kZip64FromSize);
+    if (ZipStatus s =
+            writer.BeginEntry(name, compress ? kZipDeflated : kZipStored, size >= kZip64FromSize);
         s != ZipStatus::Ok) {
         return s;
     }

@@ -70,8 +70,8 @@ ZipStatus FindEndRecord(ByteSource& source, DirectoryPlace* place, uint64_t* end
     if (fileSize < kEndRecordSize) {
         return ZipStatus::Corrupt;
     }
-    const size_t tail = static_cast<size_t>(
-        std::min<uint64_t>(fileSize, kEndRecordSize + kLongestComment));
+    const size_t tail =
+        static_cast<size_t>(std::min<uint64_t>(fileSize, kEndRecordSize + kLongestComment));
     std::string buffer(tail, '\0');
     if (!source.ReadAt(fileSize - tail, buffer.data(), tail)) {
         return ZipStatus::ReadFailed;
@@ -405,7 +405,7 @@ ZipStatus ZipStreamWriter::Finish() {
             return ZipStatus::WriteFailed;
         }
     }
-    const std::string end = EndRecords(written.size(), offset - directoryOffset, directoryOffset,
-                                       options.forceZip64);
+    const std::string end =
+        EndRecords(written.size(), offset - directoryOffset, directoryOffset, options.forceZip64);
     return Write(end.data(), end.size()) ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

@@ -1,0 +1,126 @@
+// The catalog parser against its documented format (CatalogText.h), checked line by line by
+// a validator written from that text with regular expressions: both accept or refuse the
+// same catalogs, refuse at the same line, and agree on every field of what they accept.
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "CatalogText.h"
+#include "Memory.h"
+
+namespace {
+
+struct Expected {
+    std::string guid;  // upper case, without braces
+    unsigned language;
+    std::string vendor;
+    std::string title;
+};
+
+// The format's verdict on one line after the header: the entry, or false.
+bool ValidateLine(const std::string& line, Expected* out) {
+    static const std::regex form(
+        "^(\\{([0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12})\\}|"
+        "([0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12})),"
+        "(0[xX][0-9A-Fa-f]+|[1-9][0-9]*),([^,]+)(,([\\s\\S]*))?$");
+    std::smatch m;
+    if (!std::regex_match(line, m, form)) {
+        return false;
+    }
+    std::string guid = m[2].matched ? m[2].str() : m[3].str();
+    for (char& c : guid) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::string language = m[4].str();
+    const bool hex = language.size() > 1 && (language[1] == 'x' || language[1] == 'X');
+    const std::string digits = hex ? language.substr(2) : language;
+    // Beyond five significant digits no language fits; strtoul would also do, but not alone.
+    if (digits.find_first_not_of('0') != std::string::npos &&
+        digits.size() - digits.find_first_not_of('0') > 5) {
+        return false;
+    }
+    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
+    std::u16string vendor;
+    if (value == 0 || value > 0xFFFF || !DecodeUtf8(m[5].str(), &vendor) ||
+        !StaysInCurrentFolder(vendor)) {
+        return false;
+    }
+    *out = {guid, static_cast<unsigned>(value), m[5].str(), m[7].matched ? m[7].str() : ""};
+    return true;
+}
+
+// The whole text: the entries, or the number of the first line that makes it corrupt.
+int Validate(const std::string& text, std::vector<Expected>* entries) {
+    std::vector<std::string> lines;
+    std::stringstream stream(text);
+    for (std::string line; std::getline(stream, line);) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        lines.push_back(line);
+    }
+    static const std::regex blank("[ \t]*");
+    std::set<std::pair<std::string, unsigned>> seen;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string line = lines[i];
+        if (i == 0 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
+            line.erase(0, 3);
+        }
+        if (std::regex_match(line, blank) || (i == 0 && line.rfind("guid,", 0) == 0)) {
+            continue;
+        }
+        Expected entry;
+        if (!ValidateLine(line, &entry) || !seen.insert({entry.guid, entry.language}).second) {
+            return static_cast<int>(i) + 1;
+        }
+        entries->push_back(entry);
+    }
+    return 0;
+}
+
+std::string Utf8(const std::u16string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += {static_cast<char>(0xC0 | (c >> 6)), static_cast<char>(0x80 | (c & 0x3F))};
+        } else if (c < 0x10000) {
+            out += {static_cast<char>(0xE0 | (c >> 12)), static_cast<char>(0x80 | ((c >> 6) & 0x3F)),
+                    static_cast<char>(0x80 | (c & 0x3F))};
+        } else {
+            out += {static_cast<char>(0xF0 | (c >> 18)), static_cast<char>(0x80 | ((c >> 12) & 0x3F)),
+                    static_cast<char>(0x80 | ((c >> 6) & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<CatalogLine> parsed;
+    std::string detail;
+    const bool accepted = ParseCatalogText(text, &parsed, &detail);
+    std::vector<Expected> expected;
+    const int badLine = Validate(text, &expected);
+    FUZZ_CHECK(accepted == (badLine == 0));
+    if (!accepted) {
+        FUZZ_CHECK(detail.rfind("line " + std::to_string(badLine) + ": ", 0) == 0);
+        return 0;
+    }
+    FUZZ_CHECK(parsed.size() == expected.size());
+    for (size_t i = 0; i < parsed.size(); ++i) {
+        FUZZ_CHECK(PatchGuidText(parsed[i].id) == expected[i].guid);
+        FUZZ_CHECK(parsed[i].languageId == expected[i].language);
+        FUZZ_CHECK(Utf8(parsed[i].vendorFile) == expected[i].vendor);
+        FUZZ_CHECK(parsed[i].title == expected[i].title);
+    }
+    return 0;
+}

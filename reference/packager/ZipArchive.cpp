@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
+#include "BlockDeflate.h"
 #include "Deflate.h"
-#include "PieceReader.h"
 
 namespace {
 
@@ -15,6 +15,20 @@ constexpr size_t kPieceSize = 1 << 20;
 constexpr size_t kPiecesAhead = 4;
 // Of the first piece, this much is deflated to decide between storing and deflating.
 constexpr size_t kSampleSize = 256 << 10;
+
+// One worker per processor the system reports, at most 16, unless the caller says otherwise.
+unsigned DeflateWorkers(unsigned asked) {
+    if (asked != 0) {
+        return asked;
+    }
+    DWORD processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
+    if (processors == 0) {
+        SYSTEM_INFO system;
+        GetSystemInfo(&system);
+        processors = system.dwNumberOfProcessors;
+    }
+    return std::clamp<unsigned>(processors, 1, 16);
+}
 
 ZipStreamWriter::Options StreamOptions(const ZipWriter::Options& options) {
     SYSTEMTIME now;
@@ -130,7 +144,7 @@ bool ZipWriter::FileSink::WriteAt(uint64_t at, const void* data, size_t size) {
 }
 
 ZipWriter::ZipWriter(HANDLE target, Options given)
-    : sink(target), writer(sink, StreamOptions(given)) {}
+    : options(given), sink(target), writer(sink, StreamOptions(given)) {}
 
 ZipStatus ZipWriter::Noted(ZipStatus status) {
     if (status == ZipStatus::WriteFailed) {
@@ -162,8 +176,8 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
     return Noted(StreamFile(name, opened.Get(), static_cast<uint64_t>(size.QuadPart)));
 }
 
-// The file is read (and checksummed) ahead on another thread while each piece is compressed
-// and written here. The sample: the start of the first piece deflated as the start of the
+// The file is read (and checksummed) ahead on another thread while it is compressed and
+// written here. The sample: the start of the first piece deflated as the start of the
 // entry's own stream. When it shrinks by a tenth, that output is the entry's first bytes and
 // the stream goes on; otherwise the file is stored.
 ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t size) {
@@ -173,11 +187,11 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
         systemError = reader.Error();
         return ZipStatus::ReadFailed;
     }
-    Deflater deflater(writer.Settings().level);
     std::string sampled;
     const size_t sampleSize = std::min(piece.size, kSampleSize);
     bool compress = false;
     if (sampleSize > 0) {
+        Deflater deflater(options.level);
         auto keep = [&sampled](const char* p, size_t n) {
             sampled.append(p, n);
             return true;
@@ -192,17 +206,31 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
         s != ZipStatus::Ok) {
         return s;
     }
-    auto writeOut = [this](const char* p, size_t n) { return writer.Data(p, n) == ZipStatus::Ok; };
-    if (compress && !writeOut(sampled.data(), sampled.size())) {
+    if (compress && writer.Data(sampled.data(), sampled.size()) != ZipStatus::Ok) {
         return ZipStatus::WriteFailed;
     }
     uint64_t total = 0;
-    size_t skip = compress ? sampleSize : 0;  // of the first piece, what the sample has taken
+    const std::string sample(piece.data, compress ? sampleSize : 0);
+    if (const ZipStatus s = StreamRest(reader, piece, compress, sample, &total);
+        s != ZipStatus::Ok) {
+        return s;
+    }
+    return writer.EndEntry(piece.crc, total);
+}
+
+// The file from where the sample ends: stored, or deflated in blocks on worker threads as the
+// continuation of the sample's stream. `piece` is the first piece, and the last at the end.
+ZipStatus ZipWriter::StreamRest(PieceReader& reader, PieceReader::Piece& piece, bool compress,
+                                const std::string& sample, uint64_t* total) {
+    auto writeOut = [this](const char* p, size_t n) { return writer.Data(p, n) == ZipStatus::Ok; };
+    BlockDeflater deflater(options.level, options.deflateBlock,
+                           compress ? DeflateWorkers(options.deflateWorkers) : 0, writeOut);
+    deflater.Continue(sample.data(), sample.size());
+    size_t skip = sample.size();  // of the first piece, what the sample has taken
     while (piece.size > 0) {
-        total += piece.size;
-        const bool ok =
-            compress ? deflater.Feed(piece.data + skip, piece.size - skip, Z_NO_FLUSH, writeOut)
-                     : writeOut(piece.data, piece.size);
+        *total += piece.size;
+        const bool ok = compress ? deflater.Feed(piece.data + skip, piece.size - skip)
+                                 : writeOut(piece.data, piece.size);
         if (!ok) {
             return ZipStatus::WriteFailed;
         }
@@ -212,8 +240,5 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
             return ZipStatus::ReadFailed;
         }
     }
-    if (compress && !deflater.Feed(nullptr, 0, Z_FINISH, writeOut)) {
-        return ZipStatus::WriteFailed;
-    }
-    return writer.EndEntry(piece.crc, total);
+    return !compress || deflater.Finish() ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "PieceReader.h"
 #include "WinResources.h"
 #include "ZipFormat.h"
 
@@ -48,6 +49,10 @@ class ZipWriter {
     struct Options {
         bool forceZip64 = false;
         int level = 1;  // zlib level for entries that compress
+        // Threads that deflate a compressible file, a block each at a time; 0: one per
+        // processor the system reports, at most 16.
+        unsigned deflateWorkers = 0;
+        size_t deflateBlock = 512 << 10;
     };
 
     ZipWriter(HANDLE file, Options options);
@@ -78,9 +83,12 @@ class ZipWriter {
     };
 
     ZipStatus StreamFile(const std::string& name, HANDLE file, uint64_t size);
+    ZipStatus StreamRest(PieceReader& reader, PieceReader::Piece& piece, bool compress,
+                         const std::string& sample, uint64_t* total);
     // Keeps the sink's error code of a failed write as the writer's.
     ZipStatus Noted(ZipStatus status);
 
+    Options options;
     FileSink sink;
     ZipStreamWriter writer;
     DWORD systemError = 0;

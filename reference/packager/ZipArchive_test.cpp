@@ -119,4 +119,59 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
     EXPECT_EQ(content, "first");
 }
 
+// Sizes around the sample (256 KiB) and the deflate blocks after it: the sample alone, one byte
+// more, exactly one block more, a byte beyond, and many blocks across several read pieces.
+std::vector<size_t> BoundarySizes(size_t block) {
+    const size_t sample = 256 << 10;
+    return {1000, sample, sample + 1, sample + block, sample + block + 1,
+            sample + 37 * block + 4321};
+}
+
+TEST(ZipArchive, DeflatedEntriesOfEverySizeAreTheSameBytesWithOneWorkerOrSeveral) {
+    TempDir dir;
+    constexpr size_t kBlock = 64 << 10;  // small blocks: many boundaries in little data
+    const std::vector<size_t> sizes = BoundarySizes(kBlock);
+    const std::string content = Pattern(sizes.back(), true);
+    std::vector<std::pair<std::string, std::wstring>> files;
+    for (size_t size : sizes) {
+        const std::wstring source = dir / (L"f" + std::to_wstring(size));
+        WriteTextFile(source, content.substr(0, size));
+        files.emplace_back("f" + std::to_string(size), source);
+    }
+    std::string first;
+    for (unsigned workers : {1u, 2u, 5u}) {
+        const std::wstring archive = dir / (L"w" + std::to_wstring(workers) + L".zip");
+        ZipWriter::Options options;
+        options.deflateWorkers = workers;
+        options.deflateBlock = kBlock;
+        ASSERT_TRUE(WriteArchive(archive, options, files, "")) << workers;
+        ZipReader reader;
+        ASSERT_EQ(reader.Open(archive), ZipStatus::Ok);
+        for (size_t i = 0; i < sizes.size(); ++i) {
+            const ZipEntry& entry = reader.Entries()[i + 1];
+            EXPECT_EQ(entry.method, 8) << sizes[i];
+            std::string read;
+            ASSERT_EQ(reader.Extract(entry.name, 1 << 30, &read), ZipStatus::Ok) << sizes[i];
+            EXPECT_TRUE(read == content.substr(0, sizes[i])) << sizes[i];
+        }
+        // Each block's output depends only on the block and its dictionary, never on which
+        // thread made it: the compressed bytes agree whatever the number of workers.
+        const std::string bytes = ReadTextFile(archive);
+        std::string compressed;
+        for (const ZipEntry& entry : reader.Entries()) {
+            const size_t local = static_cast<size_t>(entry.localHeaderOffset);
+            auto field = [&](size_t at) {
+                return static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8;
+            };
+            const size_t data = local + 30 + field(local + 26) + field(local + 28);
+            compressed += bytes.substr(data, static_cast<size_t>(entry.compressedSize));
+        }
+        if (first.empty()) {
+            first = compressed;
+        } else {
+            EXPECT_TRUE(compressed == first) << workers << " workers";
+        }
+    }
+}
+
 }  // namespace

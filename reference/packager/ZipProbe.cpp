@@ -1,5 +1,7 @@
 // Writes sample archives with the container code into the folder given (a Windows path),
-// for a native unzip to test: a plain one and one with every ZIP64 record forced.
+// for native readers to test: a plain one, one with every ZIP64 record forced, and one of
+// compressible files whose sizes fall on and around the edges of the sample and the blocks
+// deflated on worker threads, written once with one worker and once with one per processor.
 #include <windows.h>
 
 #include <cstdio>
@@ -36,6 +38,36 @@ int wmain(int argc, wchar_t** argv) {
         failures += writer.AddBytes("manifest.txt", "manifest\r\n") != ZipStatus::Ok;
         failures += writer.AddFile("vendor/payload.bin", source) != ZipStatus::Ok;
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
+        failures += writer.Finish() != ZipStatus::Ok;
+    }
+    // Compressible content, cut to sizes around the 256 KiB sample and the 512 KiB blocks.
+    const size_t sample = 256 << 10, block = 512 << 10;
+    std::string text(sample + 9 * block + 4321, '\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        text[i] = static_cast<char>('a' + (state >> 29));
+    }
+    for (unsigned workers : {1u, 0u}) {
+        const std::wstring path = folder + (workers == 1 ? L"\\blocks-one.zip" : L"\\blocks.zip");
+        const UniqueFile out(
+            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ZipWriter::Options options;
+        options.deflateWorkers = workers;
+        ZipWriter writer(out.Get(), options);
+        failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
+        failures += writer.AddBytes("one.txt", "1") != ZipStatus::Ok;
+        for (size_t size : {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1,
+                            text.size()}) {
+            const std::wstring file = folder + L"\\part.bin";
+            {
+                const UniqueFile part(
+                    CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+                DWORD written = 0;
+                WriteFile(part.Get(), text.data(), static_cast<DWORD>(size), &written, nullptr);
+            }
+            failures += writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
+            DeleteFileW(file.c_str());
+        }
         failures += writer.Finish() != ZipStatus::Ok;
     }
     DeleteFileW(source.c_str());

@@ -1,0 +1,195 @@
+#include "BlockDeflate.h"
+
+#include <zlib.h>
+
+#include <system_error>
+
+namespace {
+
+constexpr size_t kWindow = 32 << 10;  // the most a deflate back-reference reaches
+
+std::shared_ptr<void> NewStream(int level) {
+    auto* stream = new z_stream{};
+    if (deflateInit2(stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+        delete stream;
+        return nullptr;
+    }
+    return std::shared_ptr<void>(stream, [](void* p) {
+        deflateEnd(static_cast<z_stream*>(p));
+        delete static_cast<z_stream*>(p);
+    });
+}
+
+// The last kWindow bytes of `before` followed by `data`.
+std::string Tail(const std::string& before, const char* data, size_t size) {
+    if (size >= kWindow) {
+        return std::string(data + size - kWindow, kWindow);
+    }
+    const size_t kept = std::min(before.size(), kWindow - size);
+    return before.substr(before.size() - kept) + std::string(data, size);
+}
+
+}  // namespace
+
+BlockDeflater::BlockDeflater(int levelGiven, size_t size, unsigned workers, Write writer)
+    : level(levelGiven), blockSize(size < kWindow ? kWindow : size), write(std::move(writer)) {
+    current.reserve(blockSize);
+    for (unsigned i = 0; i < workers; ++i) {
+        try {
+            threads.emplace_back(&BlockDeflater::Work, this);
+        } catch (const std::system_error&) {
+            break;  // the blocks go to the threads that started, or to this one
+        }
+    }
+    if (threads.empty()) {
+        ownStream = NewStream(level);
+        failed = ownStream == nullptr;
+    }
+}
+
+BlockDeflater::~BlockDeflater() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    work.notify_all();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+}
+
+void BlockDeflater::Continue(const char* data, size_t size) {
+    history = Tail(history, data, size);
+}
+
+bool BlockDeflater::Feed(const char* data, size_t size) {
+    while (size > 0 && !failed) {
+        const size_t taken = std::min(size, blockSize - current.size());
+        current.append(data, taken);
+        data += taken;
+        size -= taken;
+        if (current.size() == blockSize) {
+            Submit(false);
+        }
+    }
+    return !failed;
+}
+
+bool BlockDeflater::Finish() {
+    if (!failed) {
+        Submit(true);
+    }
+    while (!failed && written < submitted) {
+        WriteReady(true);
+    }
+    return !failed;
+}
+
+void BlockDeflater::Submit(bool last) {
+    auto job = std::make_unique<Job>();
+    job->sequence = submitted++;
+    job->dictionary = std::move(history);
+    history = Tail(job->dictionary, current.data(), current.size());
+    job->input = std::move(current);
+    job->last = last;
+    current = std::string();
+    current.reserve(blockSize);
+    if (threads.empty()) {
+        job->deflated = Compress(*job, ownStream.get());
+        std::lock_guard<std::mutex> guard(lock);
+        finished.emplace(job->sequence, std::move(job));
+    } else {
+        // Two blocks per worker in flight: enough to keep every worker busy while the next in
+        // order is written, and a bound on the memory.
+        while (!failed && submitted - written > 2 * threads.size()) {
+            WriteReady(true);
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            queued.push_back(std::move(job));
+        }
+        work.notify_one();
+    }
+    WriteReady(false);
+}
+
+void BlockDeflater::Work() {
+    const std::shared_ptr<void> stream = NewStream(level);
+    for (;;) {
+        std::unique_ptr<Job> job;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            work.wait(guard, [this] { return stopping || !queued.empty(); });
+            if (stopping) {
+                return;
+            }
+            job = std::move(queued.front());
+            queued.pop_front();
+        }
+        try {
+            job->deflated = stream != nullptr && Compress(*job, stream.get());
+        } catch (...) {
+            job->deflated = false;  // out of memory: the stream fails, the process goes on
+        }
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            finished.emplace(job->sequence, std::move(job));
+        }
+        done.notify_all();
+    }
+}
+
+bool BlockDeflater::Compress(Job& job, void* state) {
+    z_stream& stream = *static_cast<z_stream*>(state);
+    if (deflateReset(&stream) != Z_OK ||
+        (!job.dictionary.empty() &&
+         deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(job.dictionary.data()),
+                              static_cast<uInt>(job.dictionary.size())) != Z_OK)) {
+        return false;
+    }
+    job.output.resize(deflateBound(&stream, static_cast<uLong>(job.input.size())) + 64);
+    stream.next_in = reinterpret_cast<Bytef*>(job.input.data());
+    stream.avail_in = static_cast<uInt>(job.input.size());
+    const int flush = job.last ? Z_FINISH : Z_SYNC_FLUSH;
+    size_t produced = 0;
+    for (;;) {
+        stream.next_out = reinterpret_cast<Bytef*>(job.output.data() + produced);
+        stream.avail_out = static_cast<uInt>(job.output.size() - produced);
+        const int result = deflate(&stream, flush);
+        produced = job.output.size() - stream.avail_out;
+        if (result == Z_STREAM_ERROR) {
+            return false;
+        }
+        if (job.last ? result == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0) {
+            break;
+        }
+        job.output.resize(job.output.size() * 2);  // the bound was short: more room, go on
+    }
+    job.output.resize(produced);
+    job.input = std::string();
+    return true;
+}
+
+bool BlockDeflater::WriteReady(bool wait) {
+    for (;;) {
+        std::unique_ptr<Job> next;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            if (wait && written < submitted) {
+                done.wait(guard, [this] { return finished.count(written) != 0; });
+            }
+            const auto found = finished.find(written);
+            if (found == finished.end()) {
+                return !failed;
+            }
+            next = std::move(found->second);
+            finished.erase(found);
+        }
+        wait = false;
+        ++written;
+        if (!next->deflated || !write(next->output.data(), next->output.size())) {
+            failed = true;
+            return false;
+        }
+    }
+}

@@ -43,10 +43,10 @@ class MemorySink : public ByteSink {
 };
 
 // Stops the target with a message: a property the code documents does not hold.
-#define FUZZ_CHECK(condition)                                                                \
-    do {                                                                                     \
-        if (!(condition)) {                                                                  \
+#define FUZZ_CHECK(condition)                                                                     \
+    do {                                                                                          \
+        if (!(condition)) {                                                                       \
             std::fprintf(stderr, "%s:%d: property failed: %s\n", __FILE__, __LINE__, #condition); \
-            __builtin_trap();                                                                \
-        }                                                                                    \
+            __builtin_trap();                                                                     \
+        }                                                                                         \
     } while (0)

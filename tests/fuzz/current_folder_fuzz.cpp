@@ -10,10 +10,11 @@
 namespace {
 
 // Each input byte picks one UTF-16 unit of a small alphabet rich in what the rule is about.
-const char16_t kAlphabet[] = {u'\\', u'/', u'.', u' ', u':', u'C', u'O', u'N', u'c', u'o',
-                              u'n', u'M', u'm', u'1', u'0', u'3', u'9', u'L', u'P', u'T',
-                              u'A', u'U', u'X', u'R', u'I', u'$', u'x', u'\0', u'\t', u'\x1F',
-                              u'\u00B9', u'\u00B2', u'\u00B3', u'\u00B4', u'\u00E9', u'a'};
+const char16_t kAlphabet[] = {
+    u'\\', u'/',  u'.',    u' ',      u':',      u'C',      u'O',      u'N',      u'c',
+    u'o',  u'n',  u'M',    u'm',      u'1',      u'0',      u'3',      u'9',      u'L',
+    u'P',  u'T',  u'A',    u'U',      u'X',      u'R',      u'I',      u'$',      u'x',
+    u'\0', u'\t', u'\x1F', u'\u00B9', u'\u00B2', u'\u00B3', u'\u00B4', u'\u00E9', u'a'};
 
 std::string Utf8(std::u16string_view text) {
     std::string out;
@@ -44,8 +45,8 @@ bool Model(std::u16string_view name) {
     static const std::regex controlOrColon("[\\x00-\\x1F:]");
     static const std::regex onlyDotsAndBlanks("[. ]+");
     const std::string text = Utf8(name);
-    if (text.empty() || std::regex_search(text, controlOrColon) ||
-        text[0] == '\\' || text[0] == '/') {
+    if (text.empty() || std::regex_search(text, controlOrColon) || text[0] == '\\' ||
+        text[0] == '/') {
         return false;
     }
     std::vector<std::string> inside;  // the steps below the current folder

@@ -1,11 +1,13 @@
-// The ZIP writer against the reader: entries the input describes, deflated whole or streamed
-// stored, come back with their names, in their order, byte for byte; a repeated name is
-// refused; and the ZIP64 records appear exactly when they are asked for, since no size,
-// offset or count here needs them.
+// The ZIP writer against the reader: entries the input describes, deflated whole, streamed
+// stored or deflated in blocks on worker threads, come back with their names, in their
+// order, byte for byte; blocks deflated by threads are the same bytes as on one thread; a
+// repeated name is refused; and the ZIP64 records appear exactly when they are asked for,
+// since no size, offset or count here needs them.
 #include <zlib.h>
 
 #include <algorithm>
 
+#include "BlockDeflate.h"
 #include "Crc32.h"
 #include "Memory.h"
 
@@ -43,6 +45,22 @@ uint16_t Le16(const std::string& bytes, size_t at) {
                                  (static_cast<uint8_t>(bytes[at + 1]) << 8));
 }
 
+// `content` deflated in blocks of 32 KiB by `workers` threads (0: on this one), written to
+// `writer` as one entry's bytes; also answers them.
+std::string DeflateInBlocks(const std::string& content, unsigned workers, int level,
+                            ZipStreamWriter* writer) {
+    std::string out;
+    BlockDeflater deflater(level, 32 << 10, workers, [&](const char* p, size_t n) {
+        out.append(p, n);
+        return writer == nullptr || writer->Data(p, n) == ZipStatus::Ok;
+    });
+    for (size_t at = 0; at < content.size(); at += 5000) {
+        FUZZ_CHECK(deflater.Feed(content.data() + at, std::min<size_t>(5000, content.size() - at)));
+    }
+    FUZZ_CHECK(deflater.Finish());
+    return out;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -56,15 +74,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<std::pair<std::string, std::string>> expected;
     for (int count = 1 + (flags >> 1 & 7); count > 0 && in.size > 0; --count) {
         const std::string name = in.Bytes(in.Byte() % 16);
-        const std::string content = in.Bytes(in.Byte() * 8u + in.Byte() % 8);
-        const bool stored = (in.Byte() & 1) != 0;
+        // Up to 2 KiB from the input, stretched to cross blocks of 32 KiB when asked.
+        std::string content = in.Bytes(in.Byte() * 8u + in.Byte() % 8);
+        const uint8_t kind = in.Byte();
+        const bool stored = (kind & 3) == 1;
+        const bool blocks = (kind & 3) == 2;
+        for (int copies = (kind >> 4) % 7; blocks && copies > 0 && !content.empty(); --copies) {
+            content += content;
+        }
         const bool repeated = std::any_of(expected.begin(), expected.end(),
                                           [&](const auto& e) { return e.first == name; });
         ZipStatus added;
-        if (stored) {
+        if (blocks) {
+            added = writer.BeginEntry(name, kZipDeflated, false);
+            if (added == ZipStatus::Ok) {
+                const std::string threaded = DeflateInBlocks(content, 3, options.level, &writer);
+                FUZZ_CHECK(threaded == DeflateInBlocks(content, 0, options.level, nullptr));
+                added = writer.EndEntry(Crc32(0, content.data(), content.size()), content.size());
+            }
+        } else if (stored) {
             added = writer.BeginEntry(name, kZipStored, false);
             for (size_t at = 0; added == ZipStatus::Ok && at < content.size(); at += 100) {
-                added = writer.Data(content.data() + at, std::min<size_t>(100, content.size() - at));
+                added =
+                    writer.Data(content.data() + at, std::min<size_t>(100, content.size() - at));
             }
             if (added == ZipStatus::Ok) {
                 added = writer.EndEntry(Crc32(0, content.data(), content.size()), content.size());

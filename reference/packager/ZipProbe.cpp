@@ -56,20 +56,40 @@ int wmain(int argc, wchar_t** argv) {
         ZipWriter writer(out.Get(), options);
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
         failures += writer.AddBytes("one.txt", "1") != ZipStatus::Ok;
-        for (size_t size : {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1,
-                            text.size()}) {
+        for (size_t size :
+             {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1, text.size()}) {
             const std::wstring file = folder + L"\\part.bin";
             {
-                const UniqueFile part(
-                    CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+                const UniqueFile part(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
+                                                  CREATE_ALWAYS, 0, nullptr));
                 DWORD written = 0;
                 WriteFile(part.Get(), text.data(), static_cast<DWORD>(size), &written, nullptr);
             }
-            failures += writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
+            failures +=
+                writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
             DeleteFileW(file.c_str());
         }
         failures += writer.Finish() != ZipStatus::Ok;
     }
     DeleteFileW(source.c_str());
+    // With --big (x64): one compressible file of more than 4 GiB, sparse zeros on disk, whose
+    // deflated entry needs the ZIP64 fields in its local header and the directory.
+    if (argc > 2 && std::wstring(argv[2]) == L"--big") {
+        const std::wstring big = folder + L"\\zeros.bin";
+        {
+            const UniqueFile file(
+                CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+            LARGE_INTEGER size;
+            size.QuadPart = (4ll << 30) + 12345;
+            failures += !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) ||
+                        !SetEndOfFile(file.Get());
+        }
+        const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
+        ZipWriter writer(out.Get());
+        failures += writer.AddFile("zeros.bin", big) != ZipStatus::Ok;
+        failures += writer.Finish() != ZipStatus::Ok;
+        DeleteFileW(big.c_str());
+    }
     return failures;
 }

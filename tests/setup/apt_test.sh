@@ -1,11 +1,7 @@
 #!/usr/bin/env bash
 # tools/apt.sh against stand-in apt-get programs on PATH that fail as package mirrors do. The
 # machine's own package state is never touched: every apt-get this test runs is a stand-in.
-set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
+. "$(dirname "$0")/check.sh"
 
 # stand_in <behaviour>: an apt-get that records its calls in $work/calls and behaves as told:
 #   flaky-once  update fails once as a mirror mid-sync does, then everything works
@@ -45,14 +41,7 @@ run() {
     echo installed" >"$work/out" 2>&1
   status=$?
   out=$(cat "$work/out")
-}
-
-check() {
-  if ! eval "$2"; then
-    echo "FAIL: $1"
-    echo "  output: $out"
-    failures=$((failures + 1))
-  fi
+  got=$out
 }
 
 run flaky-once
@@ -76,5 +65,4 @@ check "a missing package: exit 1 naming it" \
 check "a missing package: not called mid-sync" '[[ $out != *mid-sync* ]]'
 
 if [ -n "${DP_APT_TEST_SHOW:-}" ]; then for b in flaky-once always; do run $b; echo "== $b (exit $status)"; echo "$out"; done; fi
-if [ $failures -eq 0 ]; then echo "apt_test: all checks passed"; fi
-exit $((failures > 0))
+finish apt_test

@@ -2,18 +2,7 @@
 # The shell helpers the README's commands rest on, without Wine or a package manager:
 # wine-env.sh keeps its caller's exit trap, wine-run stops plainly when no prefix can be
 # made, exit-code gives back the whole 32-bit code.
-set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-check() {
-  if ! eval "$2"; then
-    echo "FAIL: $1"
-    echo "  got: ${got:-}"
-    failures=$((failures + 1))
-  fi
-}
+. "$(dirname "$0")/check.sh"
 
 got=$(bash -c ". '$root/tools/wine-env.sh'; trap 'echo caller ran' EXIT; wine_stop_at_exit; wine_stop_at_exit; trap -p EXIT" | head -n 1)
 check "wine-env adds its stop to the caller's trap once" \
@@ -34,5 +23,4 @@ check "exit-code: a refused command line" '[ "$got" = "1 (0x00000001)" ]'
 got=$("$root/tools/exit-code" 9 "$work/out")
 check "exit-code: a report that does not match the status is not taken" '[ "$got" = "9 (0x00000009)" ]'
 
-[ $failures -eq 0 ] && echo "tools_test: all checks passed"
-exit $((failures > 0))
+finish tools_test

@@ -253,7 +253,8 @@ void MeasureDeflate(const std::wstring& folder, size_t files, double mib) {
                 static_cast<unsigned long long>(manySize), static_cast<unsigned long long>(stream),
                 100.0 * (static_cast<double>(manySize) - static_cast<double>(stream)) /
                     static_cast<double>(stream));
-    for (size_t block : {size_t{128} << 10, size_t{256} << 10, size_t{512} << 10, size_t{1} << 20}) {
+    for (size_t block :
+         {size_t{128} << 10, size_t{256} << 10, size_t{512} << 10, size_t{1} << 20}) {
         uint64_t size = 0;
         const double took = PackFiles(files, 0, block, &size);
         std::printf("block %4zu KiB: %6.0f MiB/s, %llu bytes\n", block >> 10, mib / took,

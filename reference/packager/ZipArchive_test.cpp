@@ -123,8 +123,8 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
 // more, exactly one block more, a byte beyond, and many blocks across several read pieces.
 std::vector<size_t> BoundarySizes(size_t block) {
     const size_t sample = 256 << 10;
-    return {1000, sample, sample + 1, sample + block, sample + block + 1,
-            sample + 37 * block + 4321};
+    return {
+        1000, sample, sample + 1, sample + block, sample + block + 1, sample + 37 * block + 4321};
 }
 
 TEST(ZipArchive, DeflatedEntriesOfEverySizeAreTheSameBytesWithOneWorkerOrSeveral) {

@@ -2,6 +2,7 @@
 // for native readers to test: a plain one, one with every ZIP64 record forced, and one of
 // compressible files whose sizes fall on and around the edges of the sample and the blocks
 // deflated on worker threads, written once with one worker and once with one per processor.
+// With --big also one whose single deflated entry holds more than 4 GiB.
 #include <windows.h>
 
 #include <cstdio>
@@ -9,11 +10,18 @@
 
 #include "ZipArchive.h"
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc < 2) {
-        return 2;
-    }
-    const std::wstring folder = argv[1];
+namespace {
+
+bool WriteFileBytes(const std::wstring& path, const char* data, size_t size) {
+    const UniqueFile file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) &&
+           written == size;
+}
+
+// Half repeating text, half noise: one entry that deflates and one read in several pieces.
+int WriteSampleArchives(const std::wstring& folder) {
     const std::wstring source = folder + L"\\payload.bin";
     std::string payload(2 << 20, '\0');
     uint32_t state = 7;
@@ -22,14 +30,7 @@ int wmain(int argc, wchar_t** argv) {
         payload[i] = i < payload.size() / 2 ? static_cast<char>('a' + i % 3)
                                             : static_cast<char>(state >> 24);
     }
-    {
-        const UniqueFile file(
-            CreateFileW(source.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        DWORD written = 0;
-        WriteFile(file.Get(), payload.data(), static_cast<DWORD>(payload.size()), &written,
-                  nullptr);
-    }
-    int failures = 0;
+    int failures = !WriteFileBytes(source, payload.data(), payload.size());
     for (bool zip64 : {false, true}) {
         const std::wstring path = folder + (zip64 ? L"\\zip64.zip" : L"\\plain.zip");
         const UniqueFile out(
@@ -40,13 +41,20 @@ int wmain(int argc, wchar_t** argv) {
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
         failures += writer.Finish() != ZipStatus::Ok;
     }
-    // Compressible content, cut to sizes around the 256 KiB sample and the 512 KiB blocks.
+    DeleteFileW(source.c_str());
+    return failures;
+}
+
+// Compressible content cut to sizes around the 256 KiB sample and the 512 KiB blocks.
+int WriteBlockArchives(const std::wstring& folder) {
     const size_t sample = 256 << 10, block = 512 << 10;
     std::string text(sample + 9 * block + 4321, '\0');
-    for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t state = 11;
+    for (char& c : text) {
         state = state * 1103515245u + 12345u;
-        text[i] = static_cast<char>('a' + (state >> 29));
+        c = static_cast<char>('a' + (state >> 29));
     }
+    int failures = 0;
     for (unsigned workers : {1u, 0u}) {
         const std::wstring path = folder + (workers == 1 ? L"\\blocks-one.zip" : L"\\blocks.zip");
         const UniqueFile out(
@@ -56,40 +64,51 @@ int wmain(int argc, wchar_t** argv) {
         ZipWriter writer(out.Get(), options);
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
         failures += writer.AddBytes("one.txt", "1") != ZipStatus::Ok;
-        for (size_t size :
-             {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1, text.size()}) {
+        for (size_t size : {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1,
+                            text.size()}) {
             const std::wstring file = folder + L"\\part.bin";
-            {
-                const UniqueFile part(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                  CREATE_ALWAYS, 0, nullptr));
-                DWORD written = 0;
-                WriteFile(part.Get(), text.data(), static_cast<DWORD>(size), &written, nullptr);
-            }
+            failures += !WriteFileBytes(file, text.data(), size);
             failures +=
                 writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
             DeleteFileW(file.c_str());
         }
         failures += writer.Finish() != ZipStatus::Ok;
     }
-    DeleteFileW(source.c_str());
-    // With --big (x64): one compressible file of more than 4 GiB, sparse zeros on disk, whose
-    // deflated entry needs the ZIP64 fields in its local header and the directory.
+    return failures;
+}
+
+// More than 4 GiB of zeros, sparse on disk: its deflated entry needs the ZIP64 fields in its
+// local header and the directory.
+int WriteBigArchive(const std::wstring& folder) {
+    const std::wstring big = folder + L"\\zeros.bin";
+    int failures = 0;
+    {
+        const UniqueFile file(
+            CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        LARGE_INTEGER size;
+        size.QuadPart = (4ll << 30) + 12345;
+        failures += !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) ||
+                    !SetEndOfFile(file.Get());
+    }
+    const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_WRITE, 0, nullptr,
+                                     CREATE_ALWAYS, 0, nullptr));
+    ZipWriter writer(out.Get());
+    failures += writer.AddFile("zeros.bin", big) != ZipStatus::Ok;
+    failures += writer.Finish() != ZipStatus::Ok;
+    DeleteFileW(big.c_str());
+    return failures;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2) {
+        return 2;
+    }
+    const std::wstring folder = argv[1];
+    int failures = WriteSampleArchives(folder) + WriteBlockArchives(folder);
     if (argc > 2 && std::wstring(argv[2]) == L"--big") {
-        const std::wstring big = folder + L"\\zeros.bin";
-        {
-            const UniqueFile file(
-                CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-            LARGE_INTEGER size;
-            size.QuadPart = (4ll << 30) + 12345;
-            failures += !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) ||
-                        !SetEndOfFile(file.Get());
-        }
-        const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_WRITE, 0, nullptr,
-                                         CREATE_ALWAYS, 0, nullptr));
-        ZipWriter writer(out.Get());
-        failures += writer.AddFile("zeros.bin", big) != ZipStatus::Ok;
-        failures += writer.Finish() != ZipStatus::Ok;
-        DeleteFileW(big.c_str());
+        failures += WriteBigArchive(folder);
     }
     return failures;
 }

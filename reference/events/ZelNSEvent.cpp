@@ -3,36 +3,14 @@
 
 #include <string>
 
+#include "EventText.h"
 #include "WinResources.h"
 
 namespace {
 
-WORD EventTypeOf(int level) {
-    switch (level) {
-        case 1:
-            return EVENTLOG_ERROR_TYPE;
-        case 2:
-            return EVENTLOG_WARNING_TYPE;
-        default:
-            return EVENTLOG_INFORMATION_TYPE;
-    }
-}
-
-// The event is "component: message", or the message alone without a component.
-std::wstring EventText(const wchar_t* component, const wchar_t* message) {
-    std::wstring text;
-    if (component != nullptr && component[0] != L'\0') {
-        text = std::wstring(component) + L": ";
-    }
-    text += message != nullptr ? message : L"";
-    return text;
-}
-
 int Report(int level, const wchar_t* processName, const wchar_t* component,
            const wchar_t* message) {
-    const wchar_t* source =
-        processName != nullptr && processName[0] != L'\0' ? processName : L"Deployment Packager";
-    const UniqueEventSource log(RegisterEventSourceW(nullptr, source));
+    const UniqueEventSource log(RegisterEventSourceW(nullptr, EventSourceOf(processName)));
     if (!log) {
         return static_cast<int>(GetLastError());
     }

@@ -41,6 +41,21 @@ TEST(CatalogText, LanguagesAreDecimalWithoutALeadingZeroOrHex) {
     }
 }
 
+TEST(CatalogText, GuidsAre8_4_4_4_12HexDigitsWithBothBracesOrNone) {
+    PatchGuid id;
+    ASSERT_TRUE(ParsePatchGuid("{6f2c7a41-0B3E-4d5a-9C11-2e8b4f7d1a01}", &id));
+    EXPECT_EQ(PatchGuidText(id), kGuid);
+    EXPECT_EQ(id.data1, 0x6F2C7A41u);
+    EXPECT_EQ(id.data4[7], 0x01);
+    const std::string g = kGuid;
+    for (const std::string& bad : std::vector<std::string>{
+             "x" + g + "y", "{" + g + "y", "x" + g + "}", "{" + g, g + "}", g.substr(0, 35),
+             g + "0", g.substr(0, 8) + "+" + g.substr(9), "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1AG1",
+             "6F2C7A410-B3E-4D5A-9C11-2E8B4F7D1A01", ""}) {
+        EXPECT_FALSE(ParsePatchGuid(bad, &id)) << bad;
+    }
+}
+
 TEST(CatalogText, OnlyTheFirstLineMayBeTheHeader) {
     std::vector<CatalogLine> lines;
     std::string detail;

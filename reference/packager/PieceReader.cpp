@@ -4,14 +4,16 @@
 
 #include "Crc32.h"
 
-PieceReader::PieceReader(HANDLE given, size_t size, size_t depth)
+PieceReader::PieceReader(HANDLE given, size_t size, size_t depth, bool ownThread)
     : file(given), pieceSize(size), slots(depth < 2 ? 2 : depth) {
     for (Slot& slot : slots) {
         slot.buffer.reset(new char[pieceSize]);
     }
     try {
-        reader = std::thread(&PieceReader::Run, this);
-        threaded = true;
+        if (ownThread) {
+            reader = std::thread(&PieceReader::Run, this);
+            threaded = true;
+        }
     } catch (const std::system_error&) {
         threaded = false;
     }

@@ -21,7 +21,9 @@ class PieceReader {
         uint32_t crc = 0;  // CRC-32 of the file up to and including this piece
     };
 
-    PieceReader(HANDLE file, size_t pieceSize, size_t depth);
+    // Reads `depth` pieces of `pieceSize` ahead on a thread of its own when `ownThread` (and
+    // the thread starts); otherwise each piece is read when it is asked for.
+    PieceReader(HANDLE file, size_t pieceSize, size_t depth, bool ownThread);
     ~PieceReader();
     PieceReader(const PieceReader&) = delete;
     PieceReader& operator=(const PieceReader&) = delete;

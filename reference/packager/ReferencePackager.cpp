@@ -23,15 +23,13 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-// The name a vendor file gets inside the package: its relative path with forward slashes,
-// without a drive, leading separators or "." and ".." steps, so that no reader of the
-// package can be led outside the folder it unpacks into.
+// The name a vendor file gets inside the package: its path relative to the current folder,
+// with forward slashes, "." steps dropped and ".." steps resolved. The catalog admits only
+// names that stay inside the folder, so no reader of the package is led outside the folder
+// it unpacks into, and two spellings of one file get one name.
 std::string EntryName(const std::wstring& vendorFile) {
-    std::string path = ToUtf8(vendorFile);
-    if (path.size() > 1 && path[1] == ':') {
-        path.erase(0, 2);
-    }
-    std::string name;
+    const std::string path = ToUtf8(vendorFile);
+    std::vector<std::string> steps;
     size_t start = 0;
     while (start <= path.size()) {
         size_t end = path.find_first_of("\\/", start);
@@ -39,10 +37,16 @@ std::string EntryName(const std::wstring& vendorFile) {
             end = path.size();
         }
         const std::string step = path.substr(start, end - start);
-        if (!step.empty() && step != "." && step != "..") {
-            name += (name.empty() ? "" : "/") + step;
+        if (step == ".." && !steps.empty()) {
+            steps.pop_back();
+        } else if (!step.empty() && step != "." && step != "..") {
+            steps.push_back(step);
         }
         start = end + 1;
+    }
+    std::string name;
+    for (const std::string& step : steps) {
+        name += (name.empty() ? "" : "/") + step;
     }
     return name.empty() ? "unnamed" : name;
 }
@@ -121,6 +125,9 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
         log.Configure(info->packagerLog != nullptr ? info->packagerLog : L"",
                       info->packagerLogLevel);
         log.Write(kLogInfo, "catalog: " + ToUtf8(info->catalogFile));
+        // Initialised again, the object answers for the new catalog only, or for none.
+        initialized = false;
+        hasRequested = false;
         std::string detail;
         const CatalogStatus status = ReadCatalog(info->catalogFile, &catalog, &detail);
         if (status != CatalogStatus::Ok) {

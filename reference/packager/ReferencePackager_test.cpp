@@ -116,6 +116,24 @@ TEST(ReferencePackager, RefusesMissingAndCorruptCatalogsWithDistinctStatuses) {
     }
 }
 
+TEST(ReferencePackager, InitializedAgainItAnswersForTheNewCatalogOnly) {
+    TempDir dir;
+    const std::wstring good = MakeCatalog(dir, kCatalog);
+    WriteTextFile(dir / L"broken.zip", "not a zip");
+    const std::wstring broken = dir / L"broken.zip";
+    Library lib;
+    PackagerInitInfo info{};
+    info.catalogFile = good.c_str();
+    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    PatchList list{0, nullptr};
+    ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
+    EXPECT_EQ(list.count, 3u) << "the patches of the first reading are gone";
+    info.catalogFile = broken.c_str();
+    EXPECT_EQ(lib.packager->Initialize(&info), KQ_E_CATALOG_CORRUPT);
+    EXPECT_EQ(lib.packager->GetAvailablePatches(&list), KQ_E_NOT_INITIALIZED);
+}
+
 TEST(ReferencePackager, RefusesCatalogsWhoseVendorFilesLeaveTheCurrentFolder) {
     for (const wchar_t* outside :
          {L"..\\secret.txt", L"Z:\\tmp\\secret.txt", L"C:secret.txt", L"\\windows\\win.ini",
@@ -342,12 +360,16 @@ TEST_F(PackageBuild, PatchesSharingAVendorFileGetOneEntry) {
     Prepare(
         "guid,language,vendor_file,title\n"
         "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp,\n"
-        "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0809,VENDOR/EN.MSP,\n",
+        "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0809,VENDOR/EN.MSP,\n"
+        "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0C09,sub\\..\\.\\vendor\\en.msp,\n",
         nullptr);
     const std::wstring package = dir / L"p.zip";
     ASSERT_EQ(Create(package), 0);
     EXPECT_THAT(EntryNames(package), ElementsAre("manifest.txt", "vendor/en.msp"));
     EXPECT_THAT(Manifest(package), HasSubstr("0x0809 index 1 vendor-file VENDOR/EN.MSP included"));
+    EXPECT_THAT(Manifest(package),
+                HasSubstr("0x0C09 index 2 vendor-file sub\\..\\.\\vendor\\en.msp "
+                          "included"));
 }
 
 TEST_F(PackageBuild, ALogThatCannotBeWrittenIsNamedInTheManifest) {

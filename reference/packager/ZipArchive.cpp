@@ -181,7 +181,7 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
 // entry's own stream. When it shrinks by a tenth, that output is the entry's first bytes and
 // the stream goes on; otherwise the file is stored.
 ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t size) {
-    PieceReader reader(file, kPieceSize, kPiecesAhead);
+    PieceReader reader(file, kPieceSize, kPiecesAhead, true);
     PieceReader::Piece piece;
     if (!reader.Next(&piece)) {
         systemError = reader.Error();

@@ -64,8 +64,8 @@ int WriteBlockArchives(const std::wstring& folder) {
         ZipWriter writer(out.Get(), options);
         failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
         failures += writer.AddBytes("one.txt", "1") != ZipStatus::Ok;
-        for (size_t size : {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1,
-                            text.size()}) {
+        for (size_t size :
+             {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1, text.size()}) {
             const std::wstring file = folder + L"\\part.bin";
             failures += !WriteFileBytes(file, text.data(), size);
             failures +=
@@ -87,8 +87,8 @@ int WriteBigArchive(const std::wstring& folder) {
             CreateFileW(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         LARGE_INTEGER size;
         size.QuadPart = (4ll << 30) + 12345;
-        failures += !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) ||
-                    !SetEndOfFile(file.Get());
+        failures +=
+            !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get());
     }
     const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_WRITE, 0, nullptr,
                                      CREATE_ALWAYS, 0, nullptr));

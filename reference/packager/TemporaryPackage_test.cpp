@@ -1,0 +1,68 @@
+#include "TemporaryPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "TestEnv.h"
+
+namespace {
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(TemporaryPackage, RunsStartedTogetherGetNamesOfTheirOwn) {
+    TempDir dir;
+    // Created within the same clock tick, so their first choices of name collide.
+    std::vector<std::unique_ptr<TemporaryPackage>> packages;
+    std::set<std::wstring> names;
+    for (int i = 0; i < 20; ++i) {
+        packages.push_back(std::make_unique<TemporaryPackage>());
+        ASSERT_EQ(packages.back()->Create(dir.Path()), 0u) << i;
+        names.insert(packages.back()->Path());
+    }
+    EXPECT_EQ(names.size(), 20u);
+    // Each is held: a sweep leaves every one of them.
+    EXPECT_EQ(TemporaryPackage::SweepStale(dir.Path()), 0);
+    for (const std::wstring& name : names) {
+        EXPECT_TRUE(Exists(name));
+    }
+    packages.clear();  // discarded, so removed
+    for (const std::wstring& name : names) {
+        EXPECT_FALSE(Exists(name));
+    }
+}
+
+TEST(TemporaryPackage, OnlyItsOwnNamePatternIsSwept) {
+    TempDir dir;
+    for (const wchar_t* name : {L"kqp1.tmp", L"kqpABCD.tmp", L"KQPfe0.TMP", L"kqp12345.tmp",
+                                L"kqpXYZ.tmp", L"kqp.tmp", L"xkqp1.tmp", L"kqp1.tmp.bak"}) {
+        WriteTextFile(dir / name, "x");
+    }
+    CreateDirectoryW((dir / L"kqp2.tmp").c_str(), nullptr);
+    EXPECT_EQ(TemporaryPackage::SweepStale(dir.Path()), 3);
+    for (const wchar_t* kept :
+         {L"kqp12345.tmp", L"kqpXYZ.tmp", L"kqp.tmp", L"xkqp1.tmp", L"kqp1.tmp.bak", L"kqp2.tmp"}) {
+        EXPECT_TRUE(Exists(dir / kept)) << ToUtf8(kept);
+    }
+}
+
+TEST(TemporaryPackage, RenamedOverTheTargetItHoldsNothingMore) {
+    TempDir dir;
+    WriteTextFile(dir / L"target.zip", "older");
+    TemporaryPackage package;
+    ASSERT_EQ(package.Create(dir.Path()), 0u);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(package.Handle(), "newer", 5, &written, nullptr));
+    const std::wstring temporary = package.Path();
+    EXPECT_EQ(package.Flush(), 0u);
+    EXPECT_EQ(package.RenameOver(dir / L"target.zip"), 0u);
+    EXPECT_FALSE(Exists(temporary));
+    package.Discard(true);  // after the rename: nothing to discard
+    EXPECT_EQ(ReadTextFile(dir / L"target.zip"), "newer");
+}
+
+}  // namespace

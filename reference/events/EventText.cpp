@@ -21,6 +21,5 @@ std::wstring EventText(const wchar_t* component, const wchar_t* message) {
 }
 
 const wchar_t* EventSourceOf(const wchar_t* processName) {
-    return processName != nullptr && processName[0] != L'\0' ? processName
-                                                            : L"Deployment Packager";
+    return processName != nullptr && processName[0] != L'\0' ? processName : L"Deployment Packager";
 }

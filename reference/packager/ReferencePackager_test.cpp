@@ -10,6 +10,9 @@
 #include "TestEnv.h"
 #include "ZipArchive.h"
 
+// The library's export, linked into this test from its source.
+extern "C" HRESULT __stdcall CreatePackager(const IID* iid, IPackager** packager);
+
 namespace {
 
 using ::testing::ElementsAre;
@@ -113,6 +116,56 @@ TEST(ReferencePackager, RefusesMissingAndCorruptCatalogsWithDistinctStatuses) {
         EXPECT_EQ(lib.packager->Initialize(&info), c.status);
         PatchList list{0, nullptr};
         EXPECT_EQ(lib.packager->GetAvailablePatches(&list), KQ_E_NOT_INITIALIZED);
+    }
+}
+
+TEST(ReferencePackager, RefusesMissingArgumentsAndCallsBeforeInitialize) {
+    IPackager* made = nullptr;
+    const IID other = {1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    EXPECT_EQ(CreatePackager(&IID_IPackager, nullptr), E_POINTER);
+    EXPECT_EQ(CreatePackager(nullptr, &made), E_NOINTERFACE);
+    EXPECT_EQ(made, nullptr);
+    EXPECT_EQ(CreatePackager(&other, &made), E_NOINTERFACE);
+    ASSERT_EQ(CreatePackager(&IID_IPackager, &made), S_OK);
+    const UniqueComReference<IPackager> object(made);
+
+    // Its interfaces: IPackager and IUnknown, each a new reference.
+    const IID unknown = {0, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+    void* asked = nullptr;
+    EXPECT_EQ(made->QueryInterface(other, &asked), E_NOINTERFACE);
+    EXPECT_EQ(asked, nullptr);
+    EXPECT_EQ(made->QueryInterface(IID_IPackager, nullptr), E_POINTER);
+    for (const IID& iid : {IID_IPackager, unknown}) {
+        ASSERT_EQ(made->QueryInterface(iid, &asked), S_OK);
+        EXPECT_EQ(asked, made);
+        EXPECT_EQ(made->Release(), 1u);
+    }
+
+    PatchList list{0, nullptr};
+    PatchInfo patch{};
+    VendorFileInfo file{};
+    PackageItem item{};
+    PackageRequest request{L"local", 0, 1, &item, {0, 0}};
+    DeploymentOptions options{};
+    EXPECT_EQ(made->GetAvailablePatches(&list), KQ_E_NOT_INITIALIZED);
+    EXPECT_EQ(made->GetVendorPatchFile(&patch, &file), KQ_E_NOT_INITIALIZED);
+    EXPECT_EQ(made->CreatePackage(&request, L"p.zip", &options), KQ_E_NOT_INITIALIZED);
+    PackagerInitInfo noCatalog{};
+    EXPECT_EQ(made->Initialize(nullptr), E_INVALIDARG);
+    EXPECT_EQ(made->Initialize(&noCatalog), E_INVALIDARG);
+    EXPECT_EQ(made->GetAvailablePatches(nullptr), E_INVALIDARG);
+    EXPECT_EQ(made->GetVendorPatchFile(nullptr, &file), E_INVALIDARG);
+    EXPECT_EQ(made->GetVendorPatchFile(&patch, nullptr), E_INVALIDARG);
+    PackageRequest noItems{L"local", 0, 1, nullptr, {0, 0}};
+    struct Call {
+        const PackageRequest* request;
+        const wchar_t* path;
+        const DeploymentOptions* options;
+    };
+    for (const Call& c : {Call{nullptr, L"p.zip", &options}, Call{&request, nullptr, &options},
+                          Call{&request, L"", &options}, Call{&request, L"p.zip", nullptr},
+                          Call{&noItems, L"p.zip", &options}}) {
+        EXPECT_EQ(made->CreatePackage(c.request, c.path, c.options), E_INVALIDARG);
     }
 }
 

@@ -132,5 +132,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(Le16(bytes, end + 10) == (options.forceZip64 ? 0xFFFF : expected.size()));
     FUZZ_CHECK((Le32(bytes, end + 16) == 0xFFFFFFFFu) == options.forceZip64);
     FUZZ_CHECK((end >= 20 && Le32(bytes, end - 20) == 0x07064b50) == options.forceZip64);
+    // Each central header: forced, its sizes and offset are all in the ZIP64 extra field (28
+    // bytes: id, length, three 64-bit values); otherwise in its own 32-bit fields, no extra.
+    size_t at = options.forceZip64 ? Le32(bytes, static_cast<size_t>(Le32(bytes, end - 12)) + 48)
+                                   : Le32(bytes, end + 16);
+    for (size_t i = 0; i < entries.size(); ++i) {
+        FUZZ_CHECK(Le32(bytes, at) == 0x02014b50);
+        const uint16_t nameLength = Le16(bytes, at + 28), extraLength = Le16(bytes, at + 30);
+        if (options.forceZip64) {
+            FUZZ_CHECK(Le32(bytes, at + 20) == 0xFFFFFFFFu && Le32(bytes, at + 24) == 0xFFFFFFFFu);
+            FUZZ_CHECK(Le32(bytes, at + 42) == 0xFFFFFFFFu && extraLength == 28);
+        } else {
+            FUZZ_CHECK(Le32(bytes, at + 24) == expected[i].second.size() && extraLength == 0);
+        }
+        at += 46 + nameLength + extraLength;
+    }
     return 0;
 }

@@ -185,9 +185,10 @@ void LoggerHelper::SelfReport(const wchar_t* format, ...) {
         va_start(args, format);
         FormatInto(buffer, kReportBufferSize, format, args);
         va_end(args);
+        // Not flushed here: a self report comes only from Init, inside the report that
+        // creates the logger, whose own line flushes both.
         const std::wstring line = std::wstring(L"LoggerHelper: ") + buffer + L"\n";
         std::wcout << line;
-        std::wcout.flush();
         platform.debugOutput.wide(line.c_str());
     } catch (const std::exception& e) {
         const std::string text = std::string("LoggerHelper: exception:") + e.what() + "\n";

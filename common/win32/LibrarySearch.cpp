@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-bool KeepCurrentFolderOutOfLibrarySearch() {
+void KeepCurrentFolderOutOfLibrarySearch() {
     // Any folder given to SetDllDirectoryW takes the current folder's place in the search
     // order. Windows also accepts an empty text for that, but Wine then keeps searching the
     // current folder; the system folder is searched anyway, so naming it changes nothing else.
@@ -10,8 +10,5 @@ bool KeepCurrentFolderOutOfLibrarySearch() {
     // packager library's own dependencies.
     wchar_t system[MAX_PATH + 1];
     const UINT length = GetSystemDirectoryW(system, MAX_PATH + 1);
-    if (length == 0 || length > MAX_PATH) {
-        return SetDllDirectoryW(L"") != FALSE;
-    }
-    return SetDllDirectoryW(system) != FALSE;
+    SetDllDirectoryW(length == 0 || length > MAX_PATH ? L"" : system);
 }

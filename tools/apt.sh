@@ -46,15 +46,38 @@ apt_update() {
 }
 
 # apt_install [apt options] -- <packages>: installs the packages, or exits 1 with one line
-# that names the package or index at fault and whether to retry later.
+# that names the package or index at fault and whether to retry later. When an update suite
+# of the release (bookworm-security, say) kept a stale index, packages of several
+# architectures can disagree on a library's version (a foreign one from the release, the
+# native one already at the update's); the install is then tried once more from the release
+# itself (apt's -t), every index still checked, and setup says so.
 apt_install() {
   local options=()
   while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
   shift
-  if DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" install -y -qq \
-       --no-install-recommends "$@" >"$dp_apt_log" 2>&1; then
-    return 0
+  apt_try_install "${options[@]}" -- "$@" && return 0
+  local suite release
+  suite=$(sed -n 's|.*/dists/\([^/]*\)/.*|\1|p' <<<"$dp_apt_index_problem")
+  release=${suite%%-*}
+  if [ -n "$suite" ] && [ "$release" != "$suite" ] && apt_mid_sync "$dp_apt_index_problem"; then
+    echo "setup: $suite's index is stale, so installing from $release itself (its point release); run tools/setup again once the mirror has synced to take $suite's updates"
+    apt_try_install "${options[@]}" -t "$release" -- "$@" && return 0
   fi
+  apt_explain_failure "$@"
+  exit 1
+}
+
+# apt_try_install [apt options] -- <packages>: one install, apt's output in the log.
+apt_try_install() {
+  local options=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  shift
+  DEBIAN_FRONTEND=noninteractive apt-get "${options[@]}" install -y -qq \
+    --no-install-recommends "$@" >"$dp_apt_log" 2>&1
+}
+
+# apt_explain_failure <packages>: the one line on a failed install.
+apt_explain_failure() {
   local missing fetch
   missing=$(sed -n "s/^E: Unable to locate package \(.*\)$/\1/p; s/^E: Package '\([^']*\)' has no installation candidate$/\1/p" "$dp_apt_log" | head -n 1)
   fetch=$(apt_failed_fetch "$dp_apt_log")
@@ -67,5 +90,4 @@ apt_install() {
   else
     echo "setup: cannot install $*: $(grep -m1 '^E: ' "$dp_apt_log" || echo "apt-get install failed") (apt's output: $dp_apt_log)" >&2
   fi
-  exit 1
 }

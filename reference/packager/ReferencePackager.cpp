@@ -128,6 +128,7 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
         // Initialised again, the object answers for the new catalog only, or for none.
         initialized = false;
         hasRequested = false;
+        byKey.clear();
         std::string detail;
         const CatalogStatus status = ReadCatalog(info->catalogFile, &catalog, &detail);
         if (status != CatalogStatus::Ok) {
@@ -135,6 +136,9 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
             catalog.clear();
             return status == CatalogStatus::NotFound ? KQ_E_CATALOG_NOT_FOUND
                                                      : KQ_E_CATALOG_CORRUPT;
+        }
+        for (size_t i = 0; i < catalog.size(); ++i) {
+            byKey.emplace(Key(catalog[i].id, catalog[i].languageId), i);
         }
         initialized = true;
         log.Write(kLogInfo, "catalog offers " + std::to_string(catalog.size()) + " patches");
@@ -157,13 +161,17 @@ bool ReferencePackager::IsRequested(const GUID& id, uint16_t languageId) const {
            requested.languageId == languageId;
 }
 
+// The key of a patch: its GUID's 16 bytes and its language.
+std::string ReferencePackager::Key(const GUID& id, uint16_t languageId) {
+    std::string key(reinterpret_cast<const char*>(&id), sizeof(GUID));
+    key.append(reinterpret_cast<const char*>(&languageId), sizeof(languageId));
+    return key;
+}
+
+// A request lists every patch of the catalog: looked up by key, not by a scan per item.
 const CatalogPatch* ReferencePackager::Find(const GUID& id, uint16_t languageId) const {
-    for (const CatalogPatch& patch : catalog) {
-        if (std::memcmp(&patch.id, &id, sizeof(GUID)) == 0 && patch.languageId == languageId) {
-            return &patch;
-        }
-    }
-    return nullptr;
+    const auto found = byKey.find(Key(id, languageId));
+    return found == byKey.end() ? nullptr : &catalog[found->second];
 }
 
 int32_t ReferencePackager::GetAvailablePatches(PatchList* list) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "Catalog.h"
@@ -53,6 +54,7 @@ class ReferencePackager : public IPackager {
     int32_t RequireRequested(const PackageRequest& request);
     int32_t WriteEntries(HANDLE file, const std::string& manifest,
                          const std::vector<Vendor>& vendors, std::string* why);
+    static std::string Key(const GUID& id, uint16_t languageId);
     const CatalogPatch* Find(const GUID& id, uint16_t languageId) const;
     bool IsRequested(const GUID& id, uint16_t languageId) const;
 
@@ -63,5 +65,6 @@ class ReferencePackager : public IPackager {
     bool hasRequested = false;
     PatchInfo requested{};
     std::vector<CatalogPatch> catalog;
+    std::unordered_map<std::string, size_t> byKey;  // of each catalog patch, its place
     std::vector<PatchInfo> listed;
 };

@@ -4,21 +4,11 @@
 
 #include <system_error>
 
+#include "Deflate.h"
+
 namespace {
 
 constexpr size_t kWindow = 32 << 10;  // the most a deflate back-reference reaches
-
-std::shared_ptr<void> NewStream(int level) {
-    auto* stream = new z_stream{};
-    if (deflateInit2(stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-        delete stream;
-        return nullptr;
-    }
-    return std::shared_ptr<void>(stream, [](void* p) {
-        deflateEnd(static_cast<z_stream*>(p));
-        delete static_cast<z_stream*>(p);
-    });
-}
 
 // The last kWindow bytes of `before` followed by `data`.
 std::string Tail(const std::string& before, const char* data, size_t size) {
@@ -42,8 +32,8 @@ BlockDeflater::BlockDeflater(int levelGiven, size_t size, unsigned workers, Writ
         }
     }
     if (threads.empty()) {
-        ownStream = NewStream(level);
-        failed = ownStream == nullptr;
+        own = std::make_unique<Deflater>(level);
+        failed = !own->Ready();
     }
 }
 
@@ -95,7 +85,7 @@ void BlockDeflater::Submit(bool last) {
     current = std::string();
     current.reserve(blockSize);
     if (threads.empty()) {
-        job->deflated = Compress(*job, ownStream.get());
+        job->deflated = Compress(*job, *own);
         std::lock_guard<std::mutex> guard(lock);
         finished.emplace(job->sequence, std::move(job));
     } else {
@@ -114,7 +104,7 @@ void BlockDeflater::Submit(bool last) {
 }
 
 void BlockDeflater::Work() {
-    const std::shared_ptr<void> stream = NewStream(level);
+    Deflater deflater(level);
     for (;;) {
         std::unique_ptr<Job> job;
         {
@@ -127,7 +117,7 @@ void BlockDeflater::Work() {
             queued.pop_front();
         }
         try {
-            job->deflated = stream != nullptr && Compress(*job, stream.get());
+            job->deflated = deflater.Ready() && Compress(*job, deflater);
         } catch (...) {
             job->deflated = false;  // out of memory: the stream fails, the process goes on
         }
@@ -139,8 +129,10 @@ void BlockDeflater::Work() {
     }
 }
 
-bool BlockDeflater::Compress(Job& job, void* state) {
-    z_stream& stream = *static_cast<z_stream*>(state);
+// One buffer of deflateBound's size for the whole block: a sync flush that ran out of room
+// would repeat its marker.
+bool BlockDeflater::Compress(Job& job, Deflater& deflater) {
+    z_stream& stream = deflater.Stream();
     if (deflateReset(&stream) != Z_OK ||
         (!job.dictionary.empty() &&
          deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(job.dictionary.data()),

@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+class Deflater;
+
 class BlockDeflater {
   public:
     // Receives the compressed bytes in order; answers false to stop the stream.
@@ -57,7 +59,7 @@ class BlockDeflater {
 
     void Submit(bool last);
     void Work();
-    bool Compress(Job& job, void* stream);
+    bool Compress(Job& job, Deflater& deflater);
     // Writes the finished blocks that are next in order; with `wait`, waits for the next one.
     bool WriteReady(bool wait);
 
@@ -69,7 +71,7 @@ class BlockDeflater {
     uint64_t submitted = 0;
     uint64_t written = 0;
     bool failed = false;
-    std::shared_ptr<void> ownStream;  // the caller's thread's deflate state, without workers
+    std::unique_ptr<Deflater> own;  // the caller's thread's deflate state, without workers
 
     std::mutex lock;
     std::condition_variable work;  // a job is queued, or the workers are to stop

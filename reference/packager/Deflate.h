@@ -28,6 +28,9 @@ class Deflater {
     // to have everything so far out, ending on a byte boundary, Z_FINISH to end the stream.
     template <typename Write>
     bool Feed(const char* input, size_t size, int flush, Write write) {
+        if (out.empty()) {
+            out.resize(256 << 10);  // on first use: the block deflater brings buffers of its own
+        }
         stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
         stream.avail_in = static_cast<uInt>(size);
         for (;;) {
@@ -51,5 +54,5 @@ class Deflater {
   private:
     z_stream stream{};
     bool ready = false;
-    std::string out = std::string(256 << 10, '\0');
+    std::string out;
 };

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "BlockDeflate.h"
 #include "Deflate.h"
@@ -210,8 +211,7 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
         return ZipStatus::WriteFailed;
     }
     uint64_t total = 0;
-    const std::string sample(piece.data, compress ? sampleSize : 0);
-    if (const ZipStatus s = StreamRest(reader, piece, compress, sample, &total);
+    if (const ZipStatus s = StreamRest(reader, piece, compress ? sampleSize : 0, &total);
         s != ZipStatus::Ok) {
         return s;
     }
@@ -219,17 +219,21 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
 }
 
 // The file from where the sample ends: stored, or deflated in blocks on worker threads as the
-// continuation of the sample's stream. `piece` is the first piece, and the last at the end.
-ZipStatus ZipWriter::StreamRest(PieceReader& reader, PieceReader::Piece& piece, bool compress,
-                                const std::string& sample, uint64_t* total) {
+// continuation of the sample's stream. `piece` is the first piece, and the last at the end;
+// `sampled` is what the sample took of it, 0 when the file is stored.
+ZipStatus ZipWriter::StreamRest(PieceReader& reader, PieceReader::Piece& piece, size_t sampled,
+                                uint64_t* total) {
     auto writeOut = [this](const char* p, size_t n) { return writer.Data(p, n) == ZipStatus::Ok; };
-    BlockDeflater deflater(options.level, options.deflateBlock,
-                           compress ? DeflateWorkers(options.deflateWorkers) : 0, writeOut);
-    deflater.Continue(sample.data(), sample.size());
-    size_t skip = sample.size();  // of the first piece, what the sample has taken
+    std::optional<BlockDeflater> deflater;
+    if (sampled > 0) {
+        deflater.emplace(options.level, options.deflateBlock,
+                         DeflateWorkers(options.deflateWorkers), writeOut);
+        deflater->Continue(piece.data, sampled);
+    }
+    size_t skip = sampled;  // of the first piece, what the sample has taken
     while (piece.size > 0) {
         *total += piece.size;
-        const bool ok = compress ? deflater.Feed(piece.data + skip, piece.size - skip)
+        const bool ok = deflater ? deflater->Feed(piece.data + skip, piece.size - skip)
                                  : writeOut(piece.data, piece.size);
         if (!ok) {
             return ZipStatus::WriteFailed;
@@ -240,5 +244,5 @@ ZipStatus ZipWriter::StreamRest(PieceReader& reader, PieceReader::Piece& piece, 
             return ZipStatus::ReadFailed;
         }
     }
-    return !compress || deflater.Finish() ? ZipStatus::Ok : ZipStatus::WriteFailed;
+    return !deflater || deflater->Finish() ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

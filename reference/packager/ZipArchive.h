@@ -83,8 +83,8 @@ class ZipWriter {
     };
 
     ZipStatus StreamFile(const std::string& name, HANDLE file, uint64_t size);
-    ZipStatus StreamRest(PieceReader& reader, PieceReader::Piece& piece, bool compress,
-                         const std::string& sample, uint64_t* total);
+    ZipStatus StreamRest(PieceReader& reader, PieceReader::Piece& piece, size_t sampled,
+                         uint64_t* total);
     // Keeps the sink's error code of a failed write as the writer's.
     ZipStatus Noted(ZipStatus status);
 

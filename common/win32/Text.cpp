@@ -25,33 +25,12 @@ std::wstring FromUtf8(std::string_view text, bool strict) {
     return out;
 }
 
-namespace {
-
-template <typename Char>
-std::vector<std::basic_string<Char>> Split(std::basic_string_view<Char> text) {
-    std::vector<std::basic_string<Char>> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(Char('\n'), start);
-        const size_t next = end == std::basic_string_view<Char>::npos ? text.size() : end + 1;
-        if (end == std::basic_string_view<Char>::npos) {
-            end = text.size();
-        }
-        if (end > start && text[end - 1] == Char('\r')) {
-            --end;
-        }
-        lines.emplace_back(text.substr(start, end - start));
-        start = next;
-    }
-    return lines;
-}
-
-}  // namespace
-
 std::vector<std::string> SplitLines(std::string_view text) {
-    return Split(text);
+    const std::vector<std::string_view> lines = LineViews(text);
+    return {lines.begin(), lines.end()};
 }
 
 std::vector<std::wstring> SplitLines(std::wstring_view text) {
-    return Split(text);
+    const std::vector<std::wstring_view> lines = LineViews(text);
+    return {lines.begin(), lines.end()};
 }

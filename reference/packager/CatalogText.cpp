@@ -4,6 +4,8 @@
 #include <map>
 #include <utility>
 
+#include "Text.h"
+
 namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
@@ -99,21 +101,6 @@ bool ParseLine(std::string_view line, CatalogLine* patch, std::string* why) {
 
 bool IsBlank(std::string_view line) {
     return line.find_first_not_of(" \t") == std::string_view::npos;
-}
-
-// The lines of `text`, split at "\n", each without a "\r" before it.
-std::vector<std::string_view> Lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const size_t end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        if (!line.empty() && line.back() == '\r') {
-            line.remove_suffix(1);
-        }
-        lines.push_back(line);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-    }
-    return lines;
 }
 
 }  // namespace
@@ -248,7 +235,7 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
     lines->clear();
     // A patch listed twice would have two vendor files and one place in the package.
     std::map<std::pair<std::string, uint16_t>, int> firstLine;
-    const std::vector<std::string_view> all = Lines(text);
+    const std::vector<std::string_view> all = LineViews(text);
     for (size_t i = 0; i < all.size(); ++i) {
         std::string_view line = all[i];
         const int number = static_cast<int>(i) + 1;

@@ -2,49 +2,99 @@
 
 // GUID text in the 8-4-4-4-12 form, for the libraries behind the packager interface (the
 // reference library's catalog and manifest, the test doubles' scripts and records). The tool
-// itself converts with the platform's functions.
+// itself converts with the platform's functions. The parsing needs no platform header, so
+// that the catalog parser builds natively for fuzzing; the GUID forms follow at the end.
 
-#include <windows.h>
-
-#include <cctype>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
+#include <type_traits>
+
+// A GUID in the platform's layout (a 32-bit, two 16-bit and eight 8-bit fields).
+struct PatchGuid {
+    uint32_t data1 = 0;
+    uint16_t data2 = 0;
+    uint16_t data3 = 0;
+    uint8_t data4[8] = {};
+};
+
+// The value of one hex digit, any case; -1 for any other character.
+inline int HexDigitValue(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
 
 // Reads "XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX", optionally between braces, any letter case.
-inline bool ParseGuidText(const std::string& given, GUID* guid) {
-    std::string text = given;
+inline bool ParsePatchGuid(std::string_view text, PatchGuid* id) {
     if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
         text = text.substr(1, 36);
     }
     if (text.size() != 36) {
         return false;
     }
-    for (size_t i = 0; i < 36; ++i) {
-        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
-        if (dash ? text[i] != '-' : std::isxdigit(static_cast<unsigned char>(text[i])) == 0) {
+    // Every group has an even number of digits, so the bytes never straddle a dash.
+    uint8_t bytes[16];
+    size_t count = 0;
+    for (size_t i = 0; i < text.size();) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i++] != '-') {
+                return false;
+            }
+            continue;
+        }
+        const int high = HexDigitValue(text[i]);
+        const int low = HexDigitValue(text[i + 1]);
+        if (high < 0 || low < 0) {
             return false;
         }
+        bytes[count++] = static_cast<uint8_t>(high << 4 | low);
+        i += 2;
     }
-    auto hex = [&](size_t at, size_t n) {
-        return std::strtoull(text.substr(at, n).c_str(), nullptr, 16);
-    };
-    guid->Data1 = static_cast<unsigned long>(hex(0, 8));
-    guid->Data2 = static_cast<unsigned short>(hex(9, 4));
-    guid->Data3 = static_cast<unsigned short>(hex(14, 4));
-    guid->Data4[0] = static_cast<unsigned char>(hex(19, 2));
-    guid->Data4[1] = static_cast<unsigned char>(hex(21, 2));
-    for (int i = 0; i < 6; ++i) {
-        guid->Data4[2 + i] = static_cast<unsigned char>(hex(24 + 2 * i, 2));
-    }
+    id->data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+                static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+    id->data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+    id->data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+    std::memcpy(id->data4, bytes + 8, 8);
     return true;
 }
 
 // Upper case, without braces.
-inline std::string GuidToText(const GUID& g) {
+inline std::string PatchGuidText(const PatchGuid& g) {
     char text[40];
-    std::snprintf(text, sizeof(text), "%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    std::snprintf(text, sizeof(text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
+                  static_cast<unsigned>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1],
+                  g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
     return text;
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+static_assert(sizeof(PatchGuid) == sizeof(GUID) && std::is_trivially_copyable_v<PatchGuid>,
+              "PatchGuid has GUID's layout");
+
+inline bool ParseGuidText(std::string_view text, GUID* guid) {
+    PatchGuid id;
+    if (!ParsePatchGuid(text, &id)) {
+        return false;
+    }
+    std::memcpy(guid, &id, sizeof(GUID));
+    return true;
+}
+
+inline std::string GuidToText(const GUID& guid) {
+    PatchGuid id;
+    std::memcpy(static_cast<void*>(&id), &guid, sizeof(GUID));
+    return PatchGuidText(id);
+}
+#endif

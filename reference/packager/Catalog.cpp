@@ -9,7 +9,6 @@ namespace {
 
 constexpr uint64_t kMaxCatalogText = 64ull << 20;
 
-static_assert(sizeof(PatchGuid) == sizeof(GUID), "PatchGuid has GUID's layout");
 static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 on both sides");
 
 }  // namespace

@@ -10,19 +10,6 @@ namespace {
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 // The value of `digits` in `base`, at most `limit`; false for an empty text, a character
 // that is no digit of the base, or a larger value.
 bool DigitsValue(std::string_view digits, int base, uint32_t limit, uint32_t* value) {
@@ -31,7 +18,7 @@ bool DigitsValue(std::string_view digits, int base, uint32_t limit, uint32_t* va
     }
     uint32_t result = 0;
     for (char c : digits) {
-        const int digit = HexDigit(c);
+        const int digit = HexDigitValue(c);
         if (digit < 0 || digit >= base) {
             return false;
         }
@@ -105,39 +92,6 @@ bool IsBlank(std::string_view line) {
 
 }  // namespace
 
-bool ParsePatchGuid(std::string_view text, PatchGuid* id) {
-    if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
-        text = text.substr(1, 36);
-    }
-    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
-        text[23] != '-') {
-        return false;
-    }
-    uint32_t parts[5];
-    const size_t starts[] = {0, 9, 14, 19, 24}, lengths[] = {8, 4, 4, 4, 12};
-    uint32_t tail[3];  // the last group, 12 digits, in three 4-digit parts
-    for (int i = 0; i < 4; ++i) {
-        if (!DigitsValue(text.substr(starts[i], lengths[i]), 16, 0xFFFFFFFFu, &parts[i])) {
-            return false;
-        }
-    }
-    for (int i = 0; i < 3; ++i) {
-        if (!DigitsValue(text.substr(24 + 4 * i, 4), 16, 0xFFFF, &tail[i])) {
-            return false;
-        }
-    }
-    id->data1 = parts[0];
-    id->data2 = static_cast<uint16_t>(parts[1]);
-    id->data3 = static_cast<uint16_t>(parts[2]);
-    id->data4[0] = static_cast<uint8_t>(parts[3] >> 8);
-    id->data4[1] = static_cast<uint8_t>(parts[3]);
-    for (int i = 0; i < 3; ++i) {
-        id->data4[2 + 2 * i] = static_cast<uint8_t>(tail[i] >> 8);
-        id->data4[3 + 2 * i] = static_cast<uint8_t>(tail[i]);
-    }
-    return true;
-}
-
 bool ParseLanguage(std::string_view text, uint16_t* languageId) {
     uint32_t value = 0;
     bool parsed = false;
@@ -151,14 +105,6 @@ bool ParseLanguage(std::string_view text, uint16_t* languageId) {
     }
     *languageId = static_cast<uint16_t>(value);
     return true;
-}
-
-std::string PatchGuidText(const PatchGuid& g) {
-    char text[40];
-    std::snprintf(text, sizeof(text), "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X",
-                  static_cast<unsigned>(g.data1), g.data2, g.data3, g.data4[0], g.data4[1],
-                  g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
-    return text;
 }
 
 bool DecodeUtf8(std::string_view text, std::u16string* out) {

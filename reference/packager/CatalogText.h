@@ -19,13 +19,7 @@
 #include <string_view>
 #include <vector>
 
-// A GUID in the platform's layout (a 32-bit, two 16-bit and eight 8-bit fields).
-struct PatchGuid {
-    uint32_t data1 = 0;
-    uint16_t data2 = 0;
-    uint16_t data3 = 0;
-    uint8_t data4[8] = {};
-};
+#include "GuidText.h"
 
 struct CatalogLine {
     PatchGuid id;
@@ -45,10 +39,8 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
 // LPT with a superscript 1, 2 or 3), whatever its letter case, extension or trailing blanks.
 bool StaysInCurrentFolder(std::u16string_view name);
 
-// The parts of a line, as the format above has them.
-bool ParsePatchGuid(std::string_view text, PatchGuid* id);
+// A line's language, as the format above has it (its GUID: ParsePatchGuid).
 bool ParseLanguage(std::string_view text, uint16_t* languageId);
-std::string PatchGuidText(const PatchGuid& id);  // upper case, without braces
 
 // Strict UTF-8 to UTF-16: false for a malformed or overlong sequence, an encoded surrogate
 // or a code point beyond U+10FFFF.

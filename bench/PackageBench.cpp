@@ -22,6 +22,7 @@
 #include "Deflate.h"
 #include "PackagerInterface.h"
 #include "Queries.h"
+#include "Sha256.h"
 #include "Text.h"
 #include "WinResources.h"
 #include "ZipArchive.h"
@@ -98,7 +99,84 @@ std::wstring VendorName(size_t i) {
 
 struct Figures {
     double copy = 1e9, durableCopy = 1e9, package = 1e9;
+    double pinned = 0, hashed = 0;  // every file pinned, and CNG's SHA-256 alone
 };
+
+// The platform's SHA-256 (CNG) of a file's bytes, read as the packager reads them.
+bool HashFile(const std::wstring& path, Sha256Digest* digest) {
+    const UniqueFile in(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    Sha256 sha;
+    std::string piece(1 << 20, '\0');
+    DWORD got = 0;
+    while (in &&
+           ReadFile(in.Get(), piece.data(), static_cast<DWORD>(piece.size()), &got, nullptr) &&
+           got > 0) {
+        sha.Update(piece.data(), got);
+    }
+    return in && sha.Finish(digest);
+}
+
+// Writes the catalog of `files` vendor files, pinning each file's digest when `pinned`.
+bool WriteCatalog(size_t files, bool pinned) {
+    std::string csv =
+        pinned ? "guid,language,vendor_file,sha256,title\n" : "guid,language,vendor_file,title\n";
+    for (size_t i = 0; i < files; ++i) {
+        Sha256Digest digest{};
+        if (pinned && !HashFile(VendorName(i), &digest)) {
+            return false;
+        }
+        char line[128];
+        std::snprintf(line, sizeof(line), "%08zX-0000-0000-0000-000000000001,0x0409,%s,", i + 1,
+                      ToUtf8(VendorName(i)).c_str());
+        csv += line + (pinned ? Sha256Text(digest) + "," : std::string()) + "bench\n";
+    }
+    WriteWhole(L"patches.csv", csv);
+    const UniqueFile catalog(
+        CreateFileW(L"windowspatchdata.zip", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ZipWriter writer(catalog.Get());
+    return writer.AddFile("patches.csv", L"patches.csv") == ZipStatus::Ok &&
+           writer.Finish() == ZipStatus::Ok;
+}
+
+// Every file of the set through CNG's SHA-256 alone, best of 3: what a pinned package is
+// measured against.
+double HashAll(size_t files) {
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const double start = Now();
+        for (size_t i = 0; i < files; ++i) {
+            Sha256Digest digest;
+            HashFile(VendorName(i), &digest);
+        }
+        best = std::min(best, Now() - start);
+    }
+    return best;
+}
+
+// The package of the set when the catalog pins every file, best of 3; 0 on failure.
+double PackagePinned(IPackager* packager, const std::wstring& folder, size_t files,
+                     const PackageRequest& request) {
+    if (!WriteCatalog(files, true)) {
+        return 0;
+    }
+    const std::wstring catalogPath = folder + L"\\windowspatchdata.zip";
+    PackagerInitInfo info{};
+    info.catalogFile = catalogPath.c_str();
+    DeploymentOptions options{};
+    options.flags = kRemoveTempFilesFlags;
+    const std::wstring package = folder + L"\\package.zip";
+    double best = 1e9;
+    for (int round = 0; round < 3; ++round) {
+        const double start = Now();
+        if (packager->Initialize(&info) != 0 ||
+            packager->CreatePackage(&request, package.c_str(), &options) != 0) {
+            return 0;
+        }
+        best = std::min(best, Now() - start);
+    }
+    return best;
+}
 
 // One data set in `folder`: writes its files and catalog, then measures.
 bool MeasureSet(IPackager* packager, const std::wstring& folder, size_t files, size_t fileSize,
@@ -111,7 +189,6 @@ bool MeasureSet(IPackager* packager, const std::wstring& folder, size_t files, s
     CreateDirectoryW(L"copies", nullptr);
     Xorshift random;
     std::string data(fileSize, '\0');
-    std::string csv = "guid,language,vendor_file,title\n";
     std::vector<PackageItem> items;
     for (size_t i = 0; i < files; ++i) {
         if (compressible) {
@@ -122,25 +199,14 @@ bool MeasureSet(IPackager* packager, const std::wstring& folder, size_t files, s
         if (!WriteWhole(VendorName(i), data)) {
             return false;
         }
-        char line[128];
-        std::snprintf(line, sizeof(line), "%08zX-0000-0000-0000-000000000001,0x0409,%s,bench\n",
-                      i + 1, ToUtf8(VendorName(i)).c_str());
-        csv += line;
         PackageItem item{};
         item.id = GUID{static_cast<unsigned long>(i + 1), 0, 0, {0, 0, 0, 0, 0, 0, 0, 1}};
         item.languageId = 0x409;
         item.index = static_cast<uint32_t>(i);
         items.push_back(item);
     }
-    WriteWhole(L"patches.csv", csv);
-    {
-        const UniqueFile catalog(CreateFileW(L"windowspatchdata.zip", GENERIC_WRITE, 0, nullptr,
-                                             CREATE_ALWAYS, 0, nullptr));
-        ZipWriter writer(catalog.Get());
-        if (writer.AddFile("patches.csv", L"patches.csv") != ZipStatus::Ok ||
-            writer.Finish() != ZipStatus::Ok) {
-            return false;
-        }
+    if (!WriteCatalog(files, false)) {
+        return false;
     }
     const std::wstring catalogPath = folder + L"\\windowspatchdata.zip";
     PackagerInitInfo info{};
@@ -179,6 +245,14 @@ bool MeasureSet(IPackager* packager, const std::wstring& folder, size_t files, s
         DeleteFileW((L"copies" + VendorName(i).substr(6)).c_str());
     }
     RemoveDirectoryW(L"copies");
+    if (!compressible) {
+        best->pinned = PackagePinned(packager, folder, files, request);
+        best->hashed = HashAll(files);
+        if (best->pinned <= 0) {
+            std::fprintf(stderr, "the pinned package failed\n");
+            return false;
+        }
+    }
     return true;
 }
 
@@ -362,6 +436,14 @@ int main(int argc, char** argv) {
                     mib / best.package);
         std::printf("throughput ratio (package / durable copy): %.2f\n",
                     best.durableCopy / best.package);
+        if (best.pinned > 0) {
+            std::printf("SHA-256 (CNG, one thread):    %7.3f s  %6.0f MiB/s\n", best.hashed,
+                        mib / best.hashed);
+            std::printf("CreatePackage, all pinned:    %7.3f s  %6.0f MiB/s\n", best.pinned,
+                        mib / best.pinned);
+            std::printf("pinned: package / platform SHA-256 of the same bytes: %.2f\n",
+                        best.hashed / best.pinned);
+        }
         if (compressible) {
             MeasureDeflate(folder, files, mib);
         }

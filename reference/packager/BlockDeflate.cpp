@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <new>
 #include <system_error>
 
 #include "Deflate.h"
@@ -24,16 +25,21 @@ std::string Tail(const std::string& before, const char* data, size_t size) {
 BlockDeflater::BlockDeflater(int levelGiven, size_t size, unsigned workers, Write writer)
     : level(levelGiven), blockSize(size < kWindow ? kWindow : size), write(std::move(writer)) {
     current.reserve(blockSize);
+    threads.reserve(workers);
+    finished.resize(2 * workers + 1);
     for (unsigned i = 0; i < workers; ++i) {
         try {
             threads.emplace_back(&BlockDeflater::Work, this);
         } catch (const std::system_error&) {
             break;  // the blocks go to the threads that started, or to this one
+        } catch (const std::bad_alloc&) {
+            failed = true;  // memory ran out: the stream fails, the process goes on
+            break;
         }
     }
     if (threads.empty()) {
         own = std::make_unique<Deflater>(level);
-        failed = !own->Ready();
+        failed = failed || !own->Ready();
     }
 }
 
@@ -87,12 +93,15 @@ void BlockDeflater::Submit(bool last) {
     if (threads.empty()) {
         job->deflated = Compress(*job, *own);
         std::lock_guard<std::mutex> guard(lock);
-        finished.emplace(job->sequence, std::move(job));
+        finished[job->sequence % finished.size()] = std::move(job);
     } else {
         // Two blocks per worker in flight: enough to keep every worker busy while the next in
         // order is written, and a bound on the memory.
         while (!failed && submitted - written > 2 * threads.size()) {
             WriteReady(true);
+        }
+        if (failed) {
+            return;
         }
         {
             std::lock_guard<std::mutex> guard(lock);
@@ -122,8 +131,9 @@ void BlockDeflater::Work() {
             job->deflated = false;  // out of memory: the stream fails, the process goes on
         }
         {
+            // A slot of its own waits for every block in flight: filing allocates nothing.
             std::lock_guard<std::mutex> guard(lock);
-            finished.emplace(job->sequence, std::move(job));
+            finished[job->sequence % finished.size()] = std::move(job);
         }
         done.notify_all();
     }
@@ -163,25 +173,25 @@ bool BlockDeflater::Compress(Job& job, Deflater& deflater) {
 }
 
 bool BlockDeflater::WriteReady(bool wait) {
-    for (;;) {
+    // Nothing may follow a block that failed, not even blocks already done behind it.
+    while (!failed) {
         std::unique_ptr<Job> next;
         {
             std::unique_lock<std::mutex> guard(lock);
+            std::unique_ptr<Job>& slot = finished[written % finished.size()];
             if (wait && written < submitted) {
-                done.wait(guard, [this] { return finished.count(written) != 0; });
+                done.wait(guard, [&slot] { return slot != nullptr; });
             }
-            const auto found = finished.find(written);
-            if (found == finished.end()) {
-                return !failed;
+            if (slot == nullptr) {
+                return true;
             }
-            next = std::move(found->second);
-            finished.erase(found);
+            next = std::move(slot);
         }
         wait = false;
         ++written;
         if (!next->deflated || !write(next->output.data(), next->output.size())) {
             failed = true;
-            return false;
         }
     }
+    return false;
 }

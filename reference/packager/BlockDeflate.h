@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -77,7 +76,7 @@ class BlockDeflater {
     std::condition_variable work;  // a job is queued, or the workers are to stop
     std::condition_variable done;  // a job is deflated
     std::deque<std::unique_ptr<Job>> queued;
-    std::map<uint64_t, std::unique_ptr<Job>> finished;
+    std::vector<std::unique_ptr<Job>> finished;  // by sequence, modulo the blocks in flight
     bool stopping = false;
     std::vector<std::thread> threads;
 };

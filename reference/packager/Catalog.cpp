@@ -30,6 +30,8 @@ bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patche
         std::memcpy(&patch.id, &line.id, sizeof(GUID));
         patch.languageId = line.languageId;
         patch.vendorFile.assign(line.vendorFile.begin(), line.vendorFile.end());
+        patch.entryName = std::move(line.entryName);
+        patch.sha256 = line.sha256;
         patch.title = std::move(line.title);
         patches->push_back(std::move(patch));
     }

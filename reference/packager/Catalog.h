@@ -6,13 +6,18 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "DigestText.h"
 
 struct CatalogPatch {
     GUID id;
     uint16_t languageId;
-    std::wstring vendorFile;  // relative to the current directory
+    std::wstring vendorFile;             // relative to the current directory
+    std::string entryName;               // its name in the package
+    std::optional<Sha256Digest> sha256;  // pinned by its line
     std::string title;
 };
 

@@ -56,18 +56,16 @@ bool IsDosDeviceName(std::u16string_view step) {
     return (n >= u'1' && n <= u'9') || n == u'\u00B9' || n == u'\u00B2' || n == u'\u00B3';
 }
 
-// One line of the catalog after the header: false with the reason in `why`.
-bool ParseLine(std::string_view line, CatalogLine* patch, std::string* why) {
-    const size_t c1 = line.find(',');
-    const size_t c2 = c1 == std::string_view::npos ? c1 : line.find(',', c1 + 1);
-    if (c2 == std::string_view::npos || !ParsePatchGuid(line.substr(0, c1), &patch->id) ||
-        !ParseLanguage(line.substr(c1 + 1, c2 - c1 - 1), &patch->languageId)) {
-        *why = "expected guid,language,vendor_file,title";
-        return false;
-    }
-    const size_t c3 = line.find(',', c2 + 1);
-    const std::string_view vendor =
-        line.substr(c2 + 1, c3 == std::string_view::npos ? std::string_view::npos : c3 - c2 - 1);
+// The field that starts at `from` and ends before the next comma (or the line's end), and
+// where the next field starts (npos when there is none).
+std::string_view Field(std::string_view line, size_t from, size_t* next) {
+    const size_t comma = line.find(',', from);
+    *next = comma == std::string_view::npos ? comma : comma + 1;
+    return line.substr(from, comma == std::string_view::npos ? comma : comma - from);
+}
+
+// The vendor file field: valid UTF-8 and a name that stays in the current folder.
+bool ParseVendorFile(std::string_view vendor, CatalogLine* patch, std::string* why) {
     if (vendor.empty() || !DecodeUtf8(vendor, &patch->vendorFile)) {
         *why = "no vendor file name";
         return false;
@@ -82,8 +80,59 @@ bool ParseLine(std::string_view line, CatalogLine* patch, std::string* why) {
         *why = "the vendor file name " + shown + " leaves the current folder";
         return false;
     }
-    patch->title = c3 == std::string_view::npos ? "" : std::string(line.substr(c3 + 1));
     return true;
+}
+
+// One line of the catalog after the header, with a digest field when `pinned`: false with the
+// reason in `why`.
+bool ParseLine(std::string_view line, bool pinned, CatalogLine* patch, std::string* why) {
+    size_t next = 0;
+    const std::string_view guid = Field(line, 0, &next);
+    const std::string_view language =
+        next == std::string_view::npos ? std::string_view() : Field(line, next, &next);
+    if (next == std::string_view::npos || !ParsePatchGuid(guid, &patch->id) ||
+        !ParseLanguage(language, &patch->languageId)) {
+        *why = pinned ? "expected guid,language,vendor_file,sha256,title"
+                      : "expected guid,language,vendor_file,title";
+        return false;
+    }
+    const std::string_view vendor = Field(line, next, &next);
+    if (!ParseVendorFile(vendor, patch, why)) {
+        return false;
+    }
+    patch->entryName = PackageEntryName(vendor);
+    if (pinned && next != std::string_view::npos) {
+        const std::string_view digest = Field(line, next, &next);
+        Sha256Digest value;
+        if (!digest.empty() && !ParseSha256Text(digest, &value)) {
+            *why = "the sha256 field is neither empty nor 64 hexadecimal digits";
+            return false;
+        }
+        if (!digest.empty()) {
+            patch->sha256 = value;
+        }
+    }
+    patch->title = next == std::string_view::npos ? "" : std::string(line.substr(next));
+    return true;
+}
+
+// A header names the digest column when its fourth field, without surrounding blanks, is
+// "sha256" in any letter case.
+bool HeaderPinsDigests(std::string_view header) {
+    size_t next = 0;
+    for (int field = 0; field < 3 && next != std::string_view::npos; ++field) {
+        Field(header, next, &next);
+    }
+    if (next == std::string_view::npos) {
+        return false;
+    }
+    std::string_view fourth = Field(header, next, &next);
+    const size_t first = fourth.find_first_not_of(" \t");
+    if (first == std::string_view::npos) {
+        return false;
+    }
+    fourth = fourth.substr(first, fourth.find_last_not_of(" \t") - first + 1);
+    return FoldAsciiCase(std::string(fourth)) == "sha256";
 }
 
 bool IsBlank(std::string_view line) {
@@ -177,10 +226,85 @@ bool StaysInCurrentFolder(std::u16string_view name) {
     return true;
 }
 
+std::string PackageEntryName(std::string_view path) {
+    std::vector<std::string_view> steps;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find_first_of("\\/", start);
+        if (end == std::string_view::npos) {
+            end = path.size();
+        }
+        const std::string_view step = path.substr(start, end - start);
+        if (step == ".." && !steps.empty()) {
+            steps.pop_back();
+        } else if (!step.empty() && step != "." && step != "..") {
+            steps.push_back(step);
+        }
+        start = end + 1;
+    }
+    std::string name;
+    for (const std::string_view step : steps) {
+        name += (name.empty() ? "" : "/") + std::string(step);
+    }
+    return name.empty() ? "unnamed" : name;
+}
+
+std::string FoldAsciiCase(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+namespace {
+
+std::string LanguageText(uint16_t languageId) {
+    char hex[8];
+    std::snprintf(hex, sizeof(hex), "0x%04X", languageId);
+    return hex;
+}
+
+// What the whole text may not hold twice: a patch (GUID and language), and two digests for
+// one vendor file. A patch listed twice would have two vendor files and one place in the
+// package; a file pinned twice, two truths about one set of bytes.
+class Repeats {
+  public:
+    // False with `detail` when `patch` repeats what an earlier line said.
+    bool Admit(const CatalogLine& patch, std::string* detail) {
+        const std::string key = PatchGuidText(patch.id) + " " + LanguageText(patch.languageId);
+        const auto [seen, added] = patches.emplace(key, patch.line);
+        if (!added) {
+            *detail = "line " + std::to_string(patch.line) + ": the patch " + key +
+                      " is listed again (first on line " + std::to_string(seen->second) + ")";
+            return false;
+        }
+        if (!patch.sha256) {
+            return true;
+        }
+        const std::string file = FoldAsciiCase(patch.entryName);
+        const auto [pin, first] = pins.emplace(file, std::make_pair(*patch.sha256, patch.line));
+        if (!first && pin->second.first != *patch.sha256) {
+            *detail = "line " + std::to_string(patch.line) + ": the vendor file " +
+                      patch.entryName + " is pinned to another sha256 digest on line " +
+                      std::to_string(pin->second.second);
+            return false;
+        }
+        return true;
+    }
+
+  private:
+    std::map<std::string, int> patches;
+    std::map<std::string, std::pair<Sha256Digest, int>> pins;
+};
+
+}  // namespace
+
 bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, std::string* detail) {
     lines->clear();
-    // A patch listed twice would have two vendor files and one place in the package.
-    std::map<std::pair<std::string, uint16_t>, int> firstLine;
+    Repeats repeats;
+    bool pinned = false;
     const std::vector<std::string_view> all = LineViews(text);
     for (size_t i = 0; i < all.size(); ++i) {
         std::string_view line = all[i];
@@ -188,24 +312,21 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
         if (number == 1 && line.substr(0, kBom.size()) == kBom) {
             line.remove_prefix(kBom.size());
         }
-        if (IsBlank(line) || (number == 1 && line.substr(0, 5) == "guid,")) {
+        if (number == 1 && line.substr(0, 5) == "guid,") {
+            pinned = HeaderPinsDigests(line);
+            continue;
+        }
+        if (IsBlank(line)) {
             continue;
         }
         CatalogLine patch;
         std::string why;
-        if (!ParseLine(line, &patch, &why)) {
+        if (!ParseLine(line, pinned, &patch, &why)) {
             *detail = "line " + std::to_string(number) + ": " + why;
             return false;
         }
         patch.line = number;
-        const auto [seen, added] =
-            firstLine.emplace(std::make_pair(PatchGuidText(patch.id), patch.languageId), number);
-        if (!added) {
-            char hex[8];
-            std::snprintf(hex, sizeof(hex), "0x%04X", patch.languageId);
-            *detail = "line " + std::to_string(number) + ": the patch " + PatchGuidText(patch.id) +
-                      " " + hex + " is listed again (first on line " +
-                      std::to_string(seen->second) + ")";
+        if (!repeats.Admit(patch, detail)) {
             return false;
         }
         lines->push_back(std::move(patch));

@@ -4,27 +4,40 @@
 // optional BOM), CR LF or LF line ends, the header line "guid,language,vendor_file,title"
 // first and one patch per line after it:
 //   CA25DBE4-81D5-4467-8D0B-D4F05B31A942,0x0409,vendor\kb0001-en.msp,Title text
+// A header whose fourth field is "sha256" ("guid,language,vendor_file,sha256,title"; blanks
+// around the field and its letter case do not matter) says that every line carries the
+// vendor file's SHA-256 digest before the title:
+//   CA25DBE4-81D5-4467-8D0B-D4F05B31A942,0x0409,vendor\kb0001-en.msp,<64 hex digits>,Title
 // - guid: 8-4-4-4-12 hex digits, any case, optionally between braces;
 // - language: decimal without a leading zero, or "0x" (or "0X") and hex digits; 1 to 0xFFFF;
 //   nothing else (no sign, no blanks);
 // - vendor_file: not empty, valid UTF-8, and a name that stays in the current folder
 //   (StaysInCurrentFolder);
+// - sha256 (with that header only): 64 hexadecimal digits in either case, or empty for a
+//   file that is not pinned;
 // - title: the rest of the line, commas included; may be empty.
 // Only the first line may be the header (a line that begins with "guid,"); blank lines (only
 // blanks and tabs) are skipped anywhere; any other line that does not have this form makes
-// the catalog corrupt, and so does a second line for a GUID and language already listed.
+// the catalog corrupt, and so does a second line for a GUID and language already listed, and
+// a line that pins another digest for a vendor file an earlier line pinned (one file: one
+// package entry name, PackageEntryName, compared without regard to ASCII letter case).
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include <optional>
+
+#include "DigestText.h"
 #include "GuidText.h"
 
 struct CatalogLine {
     PatchGuid id;
     uint16_t languageId = 0;
-    std::u16string vendorFile;  // relative to the current folder
+    std::u16string vendorFile;           // relative to the current folder
+    std::string entryName;               // its name in the package (PackageEntryName)
+    std::optional<Sha256Digest> sha256;  // pinned, or not
     std::string title;
     int line = 0;  // its line number in the text, from 1
 };
@@ -38,6 +51,14 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
 // device name (CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM1 to COM9, LPT1 to LPT9, and COM or
 // LPT with a superscript 1, 2 or 3), whatever its letter case, extension or trailing blanks.
 bool StaysInCurrentFolder(std::u16string_view name);
+
+// The name a vendor file gets inside the package, from its catalog name (UTF-8): relative,
+// with forward slashes, "." and empty steps dropped and ".." steps resolved, so that two
+// spellings of one file get one name; "unnamed" when nothing is left.
+std::string PackageEntryName(std::string_view vendorFile);
+
+// ASCII letters in lower case, every other byte as it is: how entry names are compared.
+std::string FoldAsciiCase(std::string text);
 
 // A line's language, as the format above has it (its GUID: ParsePatchGuid).
 bool ParseLanguage(std::string_view text, uint16_t* languageId);

@@ -105,4 +105,84 @@ TEST(CatalogText, Utf8IsDecodedStrictly) {
     EXPECT_THAT(detail, HasSubstr("no vendor file name"));
 }
 
+constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+TEST(CatalogText, APinningHeaderPutsADigestBeforeTheTitle) {
+    std::vector<CatalogLine> lines;
+    std::string detail;
+    std::string upper = kAbc;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    ASSERT_TRUE(ParseCatalogText("guid,language,vendor_file, SHA256 ,title\n" + std::string(kGuid) +
+                                     ",1033,a.msp," + upper + ",Title, with a comma\n" + kGuid +
+                                     ",1031,b.msp,,\n" + kGuid + ",1036,c.msp\n",
+                                 &lines, &detail))
+        << detail;
+    ASSERT_EQ(lines.size(), 3u);
+    ASSERT_TRUE(lines[0].sha256.has_value());
+    EXPECT_EQ(Sha256Text(*lines[0].sha256), kAbc);
+    EXPECT_EQ(lines[0].title, "Title, with a comma");
+    EXPECT_FALSE(lines[1].sha256.has_value()) << "an empty field pins nothing";
+    EXPECT_EQ(lines[1].title, "");
+    EXPECT_FALSE(lines[2].sha256.has_value());
+
+    // Without that header the same text is a title, as it always was.
+    ASSERT_TRUE(ParseCatalogText("guid,language,vendor_file,title\n" + std::string(kGuid) +
+                                     ",1033,a.msp," + kAbc + ",Title\n",
+                                 &lines, &detail));
+    EXPECT_FALSE(lines[0].sha256.has_value());
+    EXPECT_EQ(lines[0].title, std::string(kAbc) + ",Title");
+}
+
+TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
+    const std::string header = "guid,language,vendor_file,sha256,title\n";
+    const std::string good = std::string(kGuid) + ",1033,a.msp," + kAbc + ",t\n";
+    const std::string abc = kAbc;
+    for (const std::string& digest :
+         {abc.substr(1), abc + "0", abc.substr(1) + "g", " " + abc, abc + " ", abc.substr(0, 32),
+          "0x" + abc.substr(2), abc.substr(0, 31) + "-" + abc.substr(32)}) {
+        std::vector<CatalogLine> lines;
+        std::string detail;
+        EXPECT_FALSE(ParseCatalogText(header + "\n" + good +
+                                          std::string("A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22") +
+                                          ",1033,b.msp," + digest + ",t\n",
+                                      &lines, &detail))
+            << digest;
+        EXPECT_EQ(detail, "line 4: the sha256 field is neither empty nor 64 hexadecimal digits")
+            << digest;
+    }
+}
+
+TEST(CatalogText, OneVendorFileMayNotBePinnedToTwoDigests) {
+    const std::string header = "guid,language,vendor_file,sha256,title\n";
+    const std::string other = "0000000000000000000000000000000000000000000000000000000000000000";
+    std::vector<CatalogLine> lines;
+    std::string detail;
+    // Two spellings of one file: one entry name, compared without letter case.
+    EXPECT_FALSE(ParseCatalogText(header + kGuid + ",1033,vendor\\a.msp," + kAbc + ",\n" + kGuid +
+                                      ",1031,x\\..\\VENDOR/./A.MSP,,\n" + kGuid +
+                                      ",1036,Vendor\\a.msp," + other + ",\n",
+                                  &lines, &detail));
+    EXPECT_EQ(detail,
+              "line 4: the vendor file Vendor/a.msp is pinned to another sha256 digest on line 2");
+    // The same digest twice, in either case, or a pin beside an unpinned line, is one truth.
+    std::string upper = kAbc;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    EXPECT_TRUE(ParseCatalogText(header + kGuid + ",1033,vendor\\a.msp," + kAbc + ",\n" + kGuid +
+                                     ",1031,vendor/A.msp," + upper + ",\n" + kGuid +
+                                     ",1036,vendor\\a.msp,,\n",
+                                 &lines, &detail))
+        << detail;
+}
+
+TEST(CatalogText, EntryNamesAreRelativeWithForwardSlashes) {
+    EXPECT_EQ(PackageEntryName("vendor\\en.msp"), "vendor/en.msp");
+    EXPECT_EQ(PackageEntryName(".\\a\\\\b/../c.msp"), "a/c.msp");
+    EXPECT_EQ(PackageEntryName("sub\\.."), "unnamed");
+    EXPECT_EQ(FoldAsciiCase("AbC\xC3\x89"), "abc\xC3\x89");
+}
+
 }  // namespace

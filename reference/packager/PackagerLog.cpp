@@ -36,10 +36,13 @@ DWORD PackagerLog::Append(const std::string& line) const {
     // Windows appends atomically, but not every implementation of the interface does (Wine
     // finds the end, then writes there): concurrent runs take turns through a lock on one
     // byte far beyond any end of the file, which no write ever touches. A run that dies
-    // holding it releases it with its handles.
+    // holding it releases it with its handles; one that is suspended or stuck while it holds
+    // it must not stall every other run, so the lock is not waited for here but tried again
+    // as a busy file is (ERROR_LOCK_VIOLATION), and after that the log is unwritable.
     OVERLAPPED turn{};
     turn.OffsetHigh = 0x40000000;
-    if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn)) {
+    if (!LockFileEx(file.Get(), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &turn)) {
         return GetLastError();
     }
     DWORD written = 0;

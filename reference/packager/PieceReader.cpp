@@ -3,9 +3,11 @@
 #include <system_error>
 
 #include "Crc32.h"
+#include "Sha256.h"
 
-PieceReader::PieceReader(HANDLE given, size_t size, size_t depth, bool ownThread)
-    : file(given), pieceSize(size), slots(depth < 2 ? 2 : depth) {
+PieceReader::PieceReader(HANDLE given, size_t size, size_t depth, bool ownThread,
+                         Sha256* digestGiven)
+    : file(given), digest(digestGiven), pieceSize(size), slots(depth < 2 ? 2 : depth) {
     for (Slot& slot : slots) {
         slot.buffer.reset(new char[pieceSize]);
     }
@@ -35,6 +37,11 @@ void PieceReader::ReadInto(Slot& slot) {
     slot.size = 0;
     if (!ReadFile(file, slot.buffer.get(), static_cast<DWORD>(pieceSize), &got, nullptr)) {
         slot.error = GetLastError();
+        slot.last = true;
+        return;
+    }
+    if (digest != nullptr && !digest->Update(slot.buffer.get(), got)) {
+        slot.error = static_cast<DWORD>(digest->Status());
         slot.last = true;
         return;
     }

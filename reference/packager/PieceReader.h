@@ -9,10 +9,13 @@
 #include <thread>
 #include <vector>
 
+class Sha256;
+
 // Reads an open file front to back in pieces, on a thread of its own a few pieces ahead of
 // its caller, and keeps the CRC-32 of what it has read: reading and checksumming one piece
 // overlap with what the caller does with the one before (compressing, writing). Each byte is
-// read once. Where no thread can be started it reads in the caller's thread instead.
+// read once; a digest, when given, is kept of it on the reading side too. Where no thread can
+// be started it reads in the caller's thread instead.
 class PieceReader {
   public:
     struct Piece {
@@ -22,8 +25,9 @@ class PieceReader {
     };
 
     // Reads `depth` pieces of `pieceSize` ahead on a thread of its own when `ownThread` (and
-    // the thread starts); otherwise each piece is read when it is asked for.
-    PieceReader(HANDLE file, size_t pieceSize, size_t depth, bool ownThread);
+    // the thread starts); otherwise each piece is read when it is asked for. `digest` (may be
+    // null) is given every byte read, in order; a digest that fails fails the read.
+    PieceReader(HANDLE file, size_t pieceSize, size_t depth, bool ownThread, Sha256* digest);
     ~PieceReader();
     PieceReader(const PieceReader&) = delete;
     PieceReader& operator=(const PieceReader&) = delete;
@@ -45,6 +49,7 @@ class PieceReader {
     void Run();
 
     HANDLE file;
+    Sha256* digest;
     size_t pieceSize;
     std::vector<Slot> slots;
     uint32_t crc = 0;  // the reading side's running value

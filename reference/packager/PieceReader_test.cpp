@@ -21,7 +21,7 @@ struct Reading {
 Reading ReadAll(const std::wstring& path, bool ownThread) {
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
-    PieceReader reader(file.Get(), 1000, 3, ownThread);
+    PieceReader reader(file.Get(), 1000, 3, ownThread, nullptr);
     Reading reading;
     PieceReader::Piece piece;
     while (reader.Next(&piece) && piece.size > 0) {
@@ -61,7 +61,7 @@ TEST(PieceReader, AFailedReadIsAnError) {
     const UniqueFile file(CreateFileW((dir / L"f.bin").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, OPEN_EXISTING, 0, nullptr));
     for (bool ownThread : {true, false}) {
-        PieceReader reader(file.Get(), 1000, 2, ownThread);
+        PieceReader reader(file.Get(), 1000, 2, ownThread, nullptr);
         PieceReader::Piece piece;
         EXPECT_FALSE(reader.Next(&piece)) << ownThread;
         EXPECT_EQ(reader.Error(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << ownThread;

@@ -5,11 +5,11 @@
 #include <new>
 #include <unordered_map>
 
-#include "TemporaryPackage.h"
+#include "CatalogText.h"
 #include "GuidText.h"
+#include "TemporaryPackage.h"
 #include "Text.h"
 #include "WinResources.h"
-#include "ZipArchive.h"
 
 namespace {
 
@@ -23,41 +23,6 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-// The name a vendor file gets inside the package: its path relative to the current folder,
-// with forward slashes, "." steps dropped and ".." steps resolved. The catalog admits only
-// names that stay inside the folder, so no reader of the package is led outside the folder
-// it unpacks into, and two spellings of one file get one name.
-std::string EntryName(const std::wstring& vendorFile) {
-    const std::string path = ToUtf8(vendorFile);
-    std::vector<std::string> steps;
-    size_t start = 0;
-    while (start <= path.size()) {
-        size_t end = path.find_first_of("\\/", start);
-        if (end == std::string::npos) {
-            end = path.size();
-        }
-        const std::string step = path.substr(start, end - start);
-        if (step == ".." && !steps.empty()) {
-            steps.pop_back();
-        } else if (!step.empty() && step != "." && step != "..") {
-            steps.push_back(step);
-        }
-        start = end + 1;
-    }
-    std::string name;
-    for (const std::string& step : steps) {
-        name += (name.empty() ? "" : "/") + step;
-    }
-    return name.empty() ? "unnamed" : name;
-}
-
-std::string FoldCase(std::string text) {
-    for (char& c : text) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    return text;
-}
-
 // 0 when `path` opens for reading, else the platform's error code.
 DWORD ReadableFile(const std::wstring& path) {
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -65,12 +30,13 @@ DWORD ReadableFile(const std::wstring& path) {
     return file ? 0 : GetLastError();
 }
 
-// The manifest's lines before the items. A packager log that could not be written is named
-// here, so that its loss is on record with the package.
+// The manifest's lines before the items. A packager log that could not be written (up to the
+// manifest, which is written last) is named here, so that its loss is on record with the
+// package.
 std::string ManifestHead(const PackageRequest& request, const DeploymentOptions& options,
                          const PackagerLog& log) {
     auto text = [](const wchar_t* value) { return ToUtf8(value != nullptr ? value : L""); };
-    std::string head = "package-format: 1\r\nsource: " + text(request.source) + "\r\n";
+    std::string head = "package-format: 2\r\nsource: " + text(request.source) + "\r\n";
     head += "deployment-log: " + text(options.deploymentLog) + "\r\n";
     head += "deployment-log-level: " + std::to_string(options.deploymentLogLevel) + "\r\n";
     head += "events-handler: " + text(options.eventsHandlerDll) + "\r\n";
@@ -137,9 +103,18 @@ int32_t ReferencePackager::Initialize(const PackagerInitInfo* info) {
             return status == CatalogStatus::NotFound ? KQ_E_CATALOG_NOT_FOUND
                                                      : KQ_E_CATALOG_CORRUPT;
         }
+        pins.clear();
         for (size_t i = 0; i < catalog.size(); ++i) {
             byKey.emplace(Key(catalog[i].id, catalog[i].languageId), i);
+            if (catalog[i].sha256) {
+                pins.emplace(FoldAsciiCase(catalog[i].entryName), *catalog[i].sha256);
+            }
         }
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        catalogModified =
+            GetFileAttributesExW(info->catalogFile, GetFileExInfoStandard, &attributes)
+                ? UnixTime(attributes.ftLastWriteTime)
+                : 0;
         initialized = true;
         log.Write(kLogInfo, "catalog offers " + std::to_string(catalog.size()) + " patches");
         hasRequested = info->patchCount >= 1 && info->patches != nullptr;
@@ -239,24 +214,58 @@ int32_t ReferencePackager::Build(const PackageRequest& request, const std::wstri
                                     " temporary packages of runs that ended early");
         }
     }
-    std::vector<Vendor> vendors;
-    const std::string items = ManifestItems(request, &vendors);
+    Contents contents = Collect(request);
     if (const int32_t status = RequireRequested(request); status != S_OK) {
         return status;
     }
-    const std::string manifest = ManifestHead(request, options, log) + items;
-    const int32_t status = WritePackage(folder, packageFile, manifest, vendors, removeTemporary);
+    const int32_t status =
+        WritePackage(folder, packageFile, request, options, contents, removeTemporary);
     if (status == S_OK) {
+        size_t included = 0;
+        for (const Vendor& vendor : contents.vendors) {
+            included += vendor.state == Vendor::State::Included ? 1 : 0;
+        }
         log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
-                                std::to_string(vendors.size()) + " vendor files)");
+                                std::to_string(included) + " vendor files)");
     }
     return status;
 }
 
+// The vendor files of the request's items, each entry name once: two patches may share one
+// vendor file, and a ZIP with two entries of one name is read differently by different
+// tools. A file the catalog pins is checked whichever of its lines pins it.
+ReferencePackager::Contents ReferencePackager::Collect(const PackageRequest& request) const {
+    Contents contents;
+    std::unordered_map<std::string, size_t> byEntry;  // entry names as Windows compares them
+    for (uint32_t i = 0; i < request.count; ++i) {
+        const PackageItem& item = request.items[i];
+        const CatalogPatch* patch = Find(item.id, item.languageId);
+        if (patch == nullptr) {
+            contents.vendorOfItem.push_back(-1);
+            continue;
+        }
+        const std::string folded = FoldAsciiCase(patch->entryName);
+        const auto [at, added] = byEntry.emplace(folded, contents.vendors.size());
+        if (added) {
+            Vendor vendor;
+            vendor.entry = patch->entryName;
+            vendor.path = patch->vendorFile;
+            if (const auto pin = pins.find(folded); pin != pins.end()) {
+                vendor.pinned = pin->second;
+            }
+            contents.vendors.push_back(std::move(vendor));
+        }
+        contents.vendors[at->second].requested |= IsRequested(item.id, item.languageId);
+        contents.vendorOfItem.push_back(static_cast<int>(at->second));
+    }
+    return contents;
+}
+
 // Writes the package beside `packageFile` and renames it into place only when complete.
 int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::wstring& packageFile,
-                                        const std::string& manifest,
-                                        const std::vector<Vendor>& vendors, bool removeTemporary) {
+                                        const PackageRequest& request,
+                                        const DeploymentOptions& options, Contents& contents,
+                                        bool removeTemporary) {
     TemporaryPackage temporary;
     if (const DWORD error = temporary.Create(folder); error != 0) {
         log.Write(kLogError, "cannot create a temporary file in " + ToUtf8(folder) + ", error " +
@@ -264,7 +273,7 @@ int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::w
         return KQ_E_TARGET_UNWRITABLE;
     }
     std::string why;
-    int32_t status = WriteEntries(temporary.Handle(), manifest, vendors, &why);
+    int32_t status = WriteEntries(temporary.Handle(), request, options, contents, &why);
     if (status == S_OK) {
         if (const DWORD error = temporary.Flush(); error != 0) {
             why = "cannot finish the package, error " + std::to_string(error);
@@ -284,41 +293,98 @@ int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::w
     return status;
 }
 
-// One manifest line per item; the vendor files that exist go into `vendors`, each entry name
-// once: two patches may share one vendor file, and a ZIP with two entries of one name is
-// read differently by different tools.
-std::string ReferencePackager::ManifestItems(const PackageRequest& request,
-                                             std::vector<Vendor>* vendors) {
-    std::string lines;
-    std::unordered_map<std::string, size_t> byEntry;  // entry names as Windows compares them
+// The vendor files first, then the manifest: it tells what became of each file, which is
+// known only once the file has been read.
+int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& request,
+                                        const DeploymentOptions& options, Contents& contents,
+                                        std::string* why) {
+    ZipWriter writer(file);
+    for (Vendor& vendor : contents.vendors) {
+        if (const int32_t status = AddVendor(writer, vendor, why); status != S_OK) {
+            return status;
+        }
+    }
+    const std::string manifest = Manifest(request, options, contents);
+    if (writer.AddBytes("manifest.txt", manifest, catalogModified) != ZipStatus::Ok) {
+        *why = "cannot write the manifest, error " + std::to_string(writer.SystemError());
+        return KQ_E_TARGET_UNWRITABLE;
+    }
+    if (writer.Finish() != ZipStatus::Ok) {
+        *why = "cannot finish the package, error " + std::to_string(writer.SystemError());
+        return KQ_E_TARGET_UNWRITABLE;
+    }
+    return S_OK;
+}
+
+// One vendor file into the package. A missing file, or one that is not what the catalog pins,
+// costs the package that file, unless it is the requested patch's.
+int32_t ReferencePackager::AddVendor(ZipWriter& writer, Vendor& vendor, std::string* why) {
+    ZipWriter::FileFacts facts;
+    const ZipStatus added = writer.AddFile(vendor.entry, vendor.path,
+                                           vendor.pinned ? &*vendor.pinned : nullptr, &facts);
+    const DWORD error = writer.SystemError();
+    const std::string name = ToUtf8(vendor.path);
+    if (added == ZipStatus::OpenFailed &&
+        (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !vendor.requested) {
+        vendor.state = Vendor::State::Missing;
+        log.Write(kLogWarning, "vendor file missing: " + name);
+        return S_OK;
+    }
+    if (added == ZipStatus::OpenFailed || added == ZipStatus::ReadFailed) {
+        *why = "cannot read " + name + ", error " + std::to_string(error);
+        return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
+    }
+    if (added == ZipStatus::Mismatch) {
+        const std::string digests =
+            "the vendor file " + name + " does not match its pinned sha256 digest: expected " +
+            Sha256Text(*vendor.pinned) + ", found " + Sha256Text(*facts.sha256);
+        if (vendor.requested) {
+            *why = digests + "; no package written";
+            return KQ_E_REQUESTED_PATCH_MISMATCH;
+        }
+        vendor.state = Vendor::State::Mismatch;
+        log.Write(kLogWarning, digests + "; left out of the package");
+        return S_OK;
+    }
+    if (added != ZipStatus::Ok) {
+        *why = "cannot write " + vendor.entry + ", error " + std::to_string(error);
+        return KQ_E_TARGET_UNWRITABLE;
+    }
+    vendor.state = Vendor::State::Included;
+    vendor.size = facts.size;
+    log.Write(kLogInfo, "added " + vendor.entry);
+    return S_OK;
+}
+
+// One line per item: its patch, its vendor file and what became of that file.
+std::string ReferencePackager::Manifest(const PackageRequest& request,
+                                        const DeploymentOptions& options,
+                                        const Contents& contents) const {
+    std::string lines = ManifestHead(request, options, log);
     for (uint32_t i = 0; i < request.count; ++i) {
         const PackageItem& item = request.items[i];
-        const CatalogPatch* patch = Find(item.id, item.languageId);
         std::string line = "item " + std::to_string(i) + ": " + GuidToText(item.id) + " " +
                            Hex(item.languageId) + " index " + std::to_string(item.index);
-        if (patch == nullptr) {
+        const int at = contents.vendorOfItem[i];
+        if (at < 0) {
             lines += line + " (not in the catalog)\r\n";
             continue;
         }
-        const bool present =
-            GetFileAttributesW(patch->vendorFile.c_str()) != INVALID_FILE_ATTRIBUTES;
-        line += " vendor-file " + ToUtf8(patch->vendorFile) + (present ? " included" : " missing");
+        const CatalogPatch* patch = Find(item.id, item.languageId);
+        const Vendor& vendor = contents.vendors[static_cast<size_t>(at)];
+        line += " vendor-file " + ToUtf8(patch->vendorFile);
+        if (vendor.state == Vendor::State::Included) {
+            line += " included size " + std::to_string(vendor.size);
+            if (vendor.pinned) {
+                line += " sha256 " + Sha256Text(*vendor.pinned) + " verified";
+            }
+        } else {
+            line += vendor.state == Vendor::State::Mismatch ? " mismatch" : " missing";
+        }
         if (!patch->title.empty()) {
             line += " title " + patch->title;
         }
         lines += line + "\r\n";
-        if (!present) {
-            log.Write(kLogWarning, "vendor file missing: " + ToUtf8(patch->vendorFile));
-            continue;
-        }
-        const std::string entry = EntryName(patch->vendorFile);
-        const bool requestedHere = IsRequested(item.id, item.languageId);
-        const auto [at, added] = byEntry.emplace(FoldCase(entry), vendors->size());
-        if (added) {
-            vendors->push_back({entry, patch->vendorFile, requestedHere});
-        } else {
-            (*vendors)[at->second].requested |= requestedHere;
-        }
     }
     return lines;
 }
@@ -350,34 +416,6 @@ int32_t ReferencePackager::RequireRequested(const PackageRequest& request) {
     }
     log.Write(kLogError, why + "; no package written");
     return KQ_E_REQUESTED_PATCH_MISSING;
-}
-
-int32_t ReferencePackager::WriteEntries(HANDLE file, const std::string& manifest,
-                                        const std::vector<Vendor>& vendors, std::string* why) {
-    ZipWriter writer(file);
-    if (writer.AddBytes("manifest.txt", manifest) != ZipStatus::Ok) {
-        *why = "cannot write the manifest, error " + std::to_string(writer.SystemError());
-        return KQ_E_TARGET_UNWRITABLE;
-    }
-    for (const Vendor& vendor : vendors) {
-        const ZipStatus added = writer.AddFile(vendor.entry, vendor.path);
-        if (added == ZipStatus::OpenFailed || added == ZipStatus::ReadFailed) {
-            *why = "cannot read " + ToUtf8(vendor.path) + ", error " +
-                   std::to_string(writer.SystemError());
-            return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
-        }
-        if (added != ZipStatus::Ok) {
-            *why =
-                "cannot write " + vendor.entry + ", error " + std::to_string(writer.SystemError());
-            return KQ_E_TARGET_UNWRITABLE;
-        }
-        log.Write(kLogInfo, "added " + vendor.entry);
-    }
-    if (writer.Finish() != ZipStatus::Ok) {
-        *why = "cannot finish the package, error " + std::to_string(writer.SystemError());
-        return KQ_E_TARGET_UNWRITABLE;
-    }
-    return S_OK;
 }
 
 extern "C" __declspec(dllexport) HRESULT

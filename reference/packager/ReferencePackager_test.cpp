@@ -246,9 +246,14 @@ class PackageBuild : public ::testing::Test {
     // the request lists every patch of the catalog.
     void Prepare(const std::string& csv, const PatchInfo* requested,
                  const std::wstring& logPath = L"") {
+        catalog = MakeCatalog(dir, csv);
+        Start(requested, logPath);
+    }
+
+    // A fresh library initialised with the catalog as it is.
+    void Start(const PatchInfo* requested, const std::wstring& logPath) {
         lib = Library{};
         items.clear();
-        catalog = MakeCatalog(dir, csv);
         PackagerInitInfo info{};
         info.packagerLogLevel = -1;
         info.packagerLog = logPath.empty() ? nullptr : logPath.c_str();
@@ -322,7 +327,7 @@ class PackageBuild : public ::testing::Test {
 TEST_F(PackageBuild, WritesTheManifestAndThePresentVendorFiles) {
     const std::wstring package = dir / L"deploy-package.zip";
     ASSERT_EQ(Create(package), 0);
-    EXPECT_THAT(EntryNames(package), ElementsAre("manifest.txt", "vendor/en.msp"));
+    EXPECT_THAT(EntryNames(package), ElementsAre("vendor/en.msp", "manifest.txt"));
     ZipReader reader;
     ASSERT_EQ(reader.Open(package), ZipStatus::Ok);
     std::string vendor;
@@ -334,8 +339,10 @@ TEST_F(PackageBuild, WritesTheManifestAndThePresentVendorFiles) {
     EXPECT_THAT(manifest, HasSubstr("deployment-log-level: 4\r\n"));
     EXPECT_THAT(manifest, HasSubstr("events-handler: C:\\out\\handler.dll\r\n"));
     EXPECT_THAT(manifest, HasSubstr("flags: 0x0686\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("package-format: 2\r\n"));
     EXPECT_THAT(manifest, HasSubstr("item 0: 6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01 0x0409 index 0 "
-                                    "vendor-file vendor\\en.msp included"));
+                                    "vendor-file vendor\\en.msp included size 300000 title "
+                                    "English, with a comma\r\n"));
     EXPECT_THAT(manifest, HasSubstr("item 1: 6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01 0x0407 index 1 "
                                     "vendor-file vendor\\de.msp missing"));
     EXPECT_THAT(manifest, HasSubstr("item 2: A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22 0x0411 index 2"));
@@ -423,7 +430,7 @@ TEST_F(PackageBuild, PatchesSharingAVendorFileGetOneEntry) {
         nullptr);
     const std::wstring package = dir / L"p.zip";
     ASSERT_EQ(Create(package), 0);
-    EXPECT_THAT(EntryNames(package), ElementsAre("manifest.txt", "vendor/en.msp"));
+    EXPECT_THAT(EntryNames(package), ElementsAre("vendor/en.msp", "manifest.txt"));
     EXPECT_THAT(Manifest(package), HasSubstr("0x0809 index 1 vendor-file VENDOR/EN.MSP included"));
     EXPECT_THAT(Manifest(package),
                 HasSubstr("0x0C09 index 2 vendor-file sub\\..\\.\\vendor\\en.msp "
@@ -490,6 +497,139 @@ TEST_F(PackageBuild, ATargetBusyForAMomentIsWaitedOut) {
     release.join();
     EXPECT_EQ(status, 0);
     EXPECT_THAT(Manifest(package), HasSubstr("items: 3"));
+}
+
+// SHA-256 digests from Python's hashlib, not from the code under test.
+constexpr const char* kEnglishSha =
+    "27fecc148f50dda18ec89755d83bb5700b91bffc747ce99f5e5d07e16ed6cf1d";
+constexpr const char* kAbcSha = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+// English and German pinned (English in upper case), Japanese not.
+std::string PinnedCatalog() {
+    std::string english = kEnglishSha;
+    for (char& c : english) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return "guid,language,vendor_file,sha256,title\r\n"
+           "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0409,vendor\\en.msp," +
+           english + ",English\r\n" +
+           "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,0x0407,vendor\\de.msp," + kAbcSha + ",\r\n" +
+           "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0411,missing.msp,,Japanese\r\n";
+}
+
+TEST_F(PackageBuild, PinnedFilesAreVerifiedAndTamperedOnesLeftOut) {
+    const std::wstring package = dir / L"p.zip";
+    const std::wstring log = dir / L"packager.log";
+    WriteTextFile(dir / L"vendor\\de.msp", "abc");
+    Prepare(PinnedCatalog(), nullptr, log);
+    ASSERT_EQ(Create(package), 0);
+    EXPECT_THAT(EntryNames(package), ElementsAre("vendor/en.msp", "vendor/de.msp", "manifest.txt"));
+    const std::string manifest = Manifest(package);
+    EXPECT_THAT(manifest, HasSubstr("vendor-file vendor\\en.msp included size 300000 sha256 " +
+                                    std::string(kEnglishSha) + " verified title English\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("vendor-file vendor\\de.msp included size 3 sha256 " +
+                                    std::string(kAbcSha) + " verified\r\n"));
+    EXPECT_THAT(manifest, HasSubstr("vendor-file missing.msp missing title Japanese"));
+
+    // German's file with one byte flipped, cut short, and replaced by another file: it is
+    // left out, and the run succeeds as for a missing file.
+    const std::pair<std::string, const char*> tampered[] = {
+        {"abd", "a52d159f262b2c6ddb724a61840befc36eb30c88877a4030b65cbe86298449c9"},
+        {"ab", "fb8e20fc2e4c3f248c60c39bd652f3c1347298bb977b8b4d5903b85055620603"},
+        {std::string(300000, 'e'), kEnglishSha}};
+    for (const auto& [bytes, found] : tampered) {
+        WriteTextFile(dir / L"vendor\\de.msp", bytes);
+        ASSERT_EQ(Create(package), 0) << found;
+        EXPECT_THAT(EntryNames(package), ElementsAre("vendor/en.msp", "manifest.txt"));
+        EXPECT_THAT(Manifest(package), HasSubstr("0x0407 index 1 vendor-file vendor\\de.msp "
+                                                 "mismatch\r\n"));
+        EXPECT_THAT(
+            ReadTextFile(log),
+            HasSubstr("the vendor file vendor\\de.msp does not match its pinned sha256 "
+                      "digest: expected " +
+                      std::string(kAbcSha) + ", found " + found + "; left out of the package"));
+    }
+}
+
+TEST_F(PackageBuild, ARequestedFileThatIsNotWhatTheCatalogPinsFailsAndWritesNothing) {
+    const std::wstring package = dir / L"p.zip";
+    const std::wstring log = dir / L"packager.log";
+    WriteTextFile(dir / L"vendor\\de.msp", "abc");
+    const PatchInfo english = Patch(kEnglish, 0x0409);
+    WriteTextFile(package, "older package");
+    const std::vector<std::wstring> before = Files();
+    const std::pair<std::string, const char*> tampered[] = {
+        {std::string(1000, 'e') + "f" + std::string(298999, 'e'),
+         "98335e0b0eb16eb950f986355a5e9f06abbe81a495029741454e98bbcdb12af9"},
+        {std::string(299999, 'e'),
+         "7dc19517ec4ffc39fc6c1170dc524af79adedd611c7a6ca5c47d988ef19b82a5"}};
+    for (const auto& [bytes, found] : tampered) {
+        WriteTextFile(dir / L"vendor\\en.msp", bytes);
+        for (uint32_t flags : {kRemoveTempFilesFlags, kPreserveTempFilesFlags}) {
+            Prepare(PinnedCatalog(), &english, log);
+            EXPECT_EQ(Create(package, flags), KQ_E_REQUESTED_PATCH_MISMATCH) << found;
+            EXPECT_EQ(ReadTextFile(package), "older package");
+            if (flags == kRemoveTempFilesFlags) {
+                EXPECT_EQ(Files(), before) << "nothing else is left behind";
+            }
+        }
+        EXPECT_THAT(
+            ReadTextFile(log),
+            HasSubstr("ERROR the vendor file vendor\\en.msp does not match its pinned "
+                      "sha256 digest: expected " +
+                      std::string(kEnglishSha) + ", found " + found + "; no package written"));
+    }
+}
+
+TEST_F(PackageBuild, ThePackageIsTheSameBytesWhateverTheTimeOfTheRun) {
+    const std::wstring log = dir / L"packager.log";
+    WriteTextFile(dir / L"vendor\\de.msp", "abc");
+    // A file time of its own, and another for the catalog: entries carry these, not the clock.
+    auto setTime = [](const std::wstring& path, uint64_t unixTime) {
+        const UniqueFile file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+        const uint64_t ticks = unixTime * 10000000 + 116444736000000000;
+        FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+        ASSERT_TRUE(SetFileTime(file.Get(), nullptr, nullptr, &time));
+    };
+    setTime(dir / L"vendor\\en.msp", 1700000001);  // 2023-11-14 22:13:21 UTC
+    Prepare(PinnedCatalog(), nullptr, log);
+    setTime(catalog, 1600000000);  // 2020-09-13 12:26:40 UTC
+    Start(nullptr, log);
+    ASSERT_EQ(Create(dir / L"first.zip"), 0);
+    Sleep(2100);  // beyond the two seconds the DOS time fields count in
+    ASSERT_EQ(Create(dir / L"second.zip"), 0);
+    const std::string first = ReadTextFile(dir / L"first.zip");
+    EXPECT_TRUE(first == ReadTextFile(dir / L"second.zip"));
+    // The DOS fields in UTC: 22:13:20 on 2023-11-14, 12:26:40 on 2020-09-13.
+    ZipReader reader;
+    ASSERT_EQ(reader.Open(dir / L"first.zip"), ZipStatus::Ok);
+    auto dosFields = [&](const ZipEntry& entry) {
+        const size_t at = static_cast<size_t>(entry.localHeaderOffset) + 10;
+        return std::string(first, at, 4);
+    };
+    EXPECT_EQ(dosFields(reader.Entries()[0]), std::string("\xAA\xB1\x6E\x57", 4));
+    EXPECT_EQ(dosFields(reader.Entries()[2]), std::string("\x54\x63\x2D\x51", 4));
+}
+
+TEST_F(PackageBuild, AStuckRunHoldingTheLogsLockCostsOthersOnlyTheirLog) {
+    const std::wstring log = dir / L"packager.log";
+    WriteTextFile(log, "");
+    // Another run that holds the turn and does not give it back.
+    const UniqueFile other(CreateFileW(log.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr));
+    OVERLAPPED turn{};
+    turn.OffsetHigh = 0x40000000;
+    ASSERT_TRUE(LockFileEx(other.Get(), LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &turn));
+    const ULONGLONG start = GetTickCount64();
+    Prepare(kCatalog, nullptr, log);
+    ASSERT_EQ(Create(dir / L"p.zip"), 0);
+    const ULONGLONG took = GetTickCount64() - start;
+    EXPECT_LT(took, 20000u) << "the lock is waited for a few seconds, not for ever";
+    EXPECT_THAT(Manifest(dir / L"p.zip"),
+                HasSubstr("packager-log: " + ToUtf8(log) + " not written, error 33\r\n"));
+    UnlockFileEx(other.Get(), 0, 1, 0, &turn);
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <bit>
 #include <optional>
 
 #include "BlockDeflate.h"
 #include "Deflate.h"
+#include "Sha256.h"
 
 namespace {
 
@@ -17,10 +19,15 @@ constexpr size_t kPiecesAhead = 4;
 // Of the first piece, this much is deflated to decide between storing and deflating.
 constexpr size_t kSampleSize = 256 << 10;
 
-// One worker per processor the system reports, at most 16, unless the caller says otherwise.
+// One worker per processor the process may run on, at most 16, unless the caller says
+// otherwise: an agent that confines its runs to some processors gets no more threads.
 unsigned DeflateWorkers(unsigned asked) {
     if (asked != 0) {
         return asked;
+    }
+    DWORD_PTR allowed = 0, present = 0;
+    if (GetProcessAffinityMask(GetCurrentProcess(), &allowed, &present) && allowed != 0) {
+        return std::clamp<unsigned>(std::popcount(static_cast<uint64_t>(allowed)), 1, 16);
     }
     DWORD processors = GetActiveProcessorCount(ALL_PROCESSOR_GROUPS);
     if (processors == 0) {
@@ -32,19 +39,27 @@ unsigned DeflateWorkers(unsigned asked) {
 }
 
 ZipStreamWriter::Options StreamOptions(const ZipWriter::Options& options) {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
     ZipStreamWriter::Options stream;
     stream.forceZip64 = options.forceZip64;
     stream.level = options.level;
-    stream.dosTime =
-        static_cast<uint16_t>((now.wHour << 11) | (now.wMinute << 5) | (now.wSecond / 2));
-    stream.dosDate =
-        static_cast<uint16_t>(((now.wYear - 1980) << 9) | (now.wMonth << 5) | now.wDay);
     return stream;
 }
 
+int64_t LastWriteTime(HANDLE file) {
+    FILETIME written{};
+    return GetFileTime(file, nullptr, nullptr, &written) ? UnixTime(written) : 0;
+}
+
 }  // namespace
+
+int64_t UnixTime(const FILETIME& time) {
+    const int64_t ticks =
+        static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime) -
+        116444736000000000;  // 100 ns ticks from 1601 to 1970
+    return ticks >= 0 ? ticks / 10000000 : -((-ticks + 9999999) / 10000000);
+}
+
+namespace {}  // namespace
 
 // --- Reader -------------------------------------------------------------------------------
 
@@ -127,6 +142,16 @@ bool ZipWriter::FileSink::Write(const void* data, size_t size) {
     return true;
 }
 
+bool ZipWriter::FileSink::Truncate(uint64_t size) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(size);
+    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) || !SetEndOfFile(file)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
 bool ZipWriter::FileSink::WriteAt(uint64_t at, const void* data, size_t size) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(at);
@@ -154,15 +179,16 @@ ZipStatus ZipWriter::Noted(ZipStatus status) {
     return status;
 }
 
-ZipStatus ZipWriter::AddBytes(const std::string& name, const std::string& data) {
-    return Noted(writer.AddBytes(name, data));
+ZipStatus ZipWriter::AddBytes(const std::string& name, const std::string& data, int64_t modified) {
+    return Noted(writer.AddBytes(name, data, modified));
 }
 
 ZipStatus ZipWriter::Finish() {
     return Noted(writer.Finish());
 }
 
-ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) {
+ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path,
+                             const Sha256Digest* pinned, FileFacts* facts) {
     const UniqueFile opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!opened) {
@@ -174,15 +200,31 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
         systemError = GetLastError();
         return ZipStatus::ReadFailed;
     }
-    return Noted(StreamFile(name, opened.Get(), static_cast<uint64_t>(size.QuadPart)));
+    FileFacts learnt;
+    const ZipStatus status =
+        Noted(StreamFile(name, opened.Get(), static_cast<uint64_t>(size.QuadPart),
+                         LastWriteTime(opened.Get()), pinned, &learnt));
+    if (facts != nullptr) {
+        *facts = learnt;
+    }
+    return status;
 }
 
 // The file is read (and checksummed) ahead on another thread while it is compressed and
 // written here. The sample: the start of the first piece deflated as the start of the
 // entry's own stream. When it shrinks by a tenth, that output is the entry's first bytes and
 // the stream goes on; otherwise the file is stored.
-ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t size) {
-    PieceReader reader(file, kPieceSize, kPiecesAhead, true);
+ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t size,
+                                int64_t modified, const Sha256Digest* pinned, FileFacts* facts) {
+    std::optional<Sha256> digest;
+    if (pinned != nullptr) {
+        digest.emplace();
+        if (digest->Status() != 0) {
+            systemError = static_cast<DWORD>(digest->Status());
+            return ZipStatus::ReadFailed;
+        }
+    }
+    PieceReader reader(file, kPieceSize, kPiecesAhead, true, digest ? &*digest : nullptr);
     PieceReader::Piece piece;
     if (!reader.Next(&piece)) {
         systemError = reader.Error();
@@ -202,8 +244,8 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
         }
         compress = sampled.size() < sampleSize - sampleSize / 10;
     }
-    if (ZipStatus s =
-            writer.BeginEntry(name, compress ? kZipDeflated : kZipStored, size >= kZip64FromSize);
+    if (ZipStatus s = writer.BeginEntry(name, compress ? kZipDeflated : kZipStored,
+                                        size >= kZip64FromSize, modified);
         s != ZipStatus::Ok) {
         return s;
     }
@@ -214,6 +256,20 @@ ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t s
     if (const ZipStatus s = StreamRest(reader, piece, compress ? sampleSize : 0, &total);
         s != ZipStatus::Ok) {
         return s;
+    }
+    facts->size = total;
+    if (digest) {
+        Sha256Digest found;
+        if (!digest->Finish(&found)) {
+            systemError = static_cast<DWORD>(digest->Status());
+            return ZipStatus::ReadFailed;
+        }
+        facts->sha256 = found;
+        if (found != *pinned) {
+            // No byte of a file that is not what was pinned may stay in the package.
+            return writer.AbandonEntry() == ZipStatus::Ok ? ZipStatus::Mismatch
+                                                          : ZipStatus::WriteFailed;
+        }
     }
     return writer.EndEntry(piece.crc, total);
 }

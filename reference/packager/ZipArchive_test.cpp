@@ -28,7 +28,7 @@ bool WriteArchive(const std::wstring& path, ZipWriter::Options options,
         return false;
     }
     ZipWriter writer(file.Get(), options);
-    bool ok = writer.AddBytes("manifest.txt", manifest) == ZipStatus::Ok;
+    bool ok = writer.AddBytes("manifest.txt", manifest, 0) == ZipStatus::Ok;
     for (const auto& [name, source] : files) {
         ok = ok && writer.AddFile(name, source) == ZipStatus::Ok;
     }
@@ -105,8 +105,8 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
         const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         ZipWriter writer(file.Get());
-        ASSERT_EQ(writer.AddBytes("a/x", "first"), ZipStatus::Ok);
-        EXPECT_EQ(writer.AddBytes("a/x", "second"), ZipStatus::Duplicate);
+        ASSERT_EQ(writer.AddBytes("a/x", "first", 0), ZipStatus::Ok);
+        EXPECT_EQ(writer.AddBytes("a/x", "second", 0), ZipStatus::Duplicate);
         EXPECT_EQ(writer.AddFile("a/x", dir / L"file.bin"), ZipStatus::Duplicate);
         EXPECT_EQ(writer.AddFile("a/X", dir / L"file.bin"), ZipStatus::Ok);
         ASSERT_EQ(writer.Finish(), ZipStatus::Ok);

@@ -15,6 +15,7 @@ constexpr uint32_t kEndSignature = 0x06054b50;
 constexpr uint32_t kZip64EndSignature = 0x06064b50;
 constexpr uint32_t kZip64LocatorSignature = 0x07064b50;
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr uint16_t kTimestampExtraId = 0x5455;  // "UT": Unix times, here the modification
 constexpr uint16_t kUtf8Flag = 0x0800;
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMax16 = 0xFFFFu;
@@ -260,10 +261,52 @@ ZipStatus ExtractZipEntry(ByteSource& source, const ZipEntry& entry, uint64_t ma
 
 namespace {
 
+// The civil date (proleptic Gregorian, UTC) of a day counted from 1970-01-01.
+void CivilDate(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shifted = (5 * dayOfYear + 2) / 153;
+    *day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+    *month = shifted < 10 ? shifted + 3 : shifted - 9;
+    *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+// The DOS time and date fields (4 bytes) of `modified`, in UTC, to the even second below;
+// before 1980 the earliest and after 2107 the latest the fields hold.
+std::string DosTime(int64_t modified) {
+    constexpr int64_t kEarliest = 315532800;  // 1980-01-01 00:00:00
+    constexpr int64_t kLatest = 4354819198;   // 2107-12-31 23:59:58
+    modified = std::clamp(modified, kEarliest, kLatest);
+    int64_t year = 0;
+    unsigned month = 0, day = 0;
+    CivilDate(modified / 86400, &year, &month, &day);
+    const auto seconds = static_cast<unsigned>(modified % 86400);
+    Bytes fields;
+    fields.u16(static_cast<uint16_t>((seconds / 3600) << 11 | (seconds / 60 % 60) << 5 |
+                                     (seconds % 60) / 2));
+    fields.u16(static_cast<uint16_t>((year - 1980) << 9 | month << 5 | day));
+    return fields.data;
+}
+
+// The extended timestamp field with the modification time to the second, where its signed
+// 32-bit field holds it (1970 to 2038); empty otherwise.
+std::string TimestampField(int64_t modified) {
+    if (modified < 0 || modified > 0x7FFFFFFF) {
+        return std::string();
+    }
+    Bytes field;
+    field.u16(kTimestampExtraId).u16(5);
+    field.data.push_back('\x01');  // the modification time follows
+    return field.u32(static_cast<uint32_t>(modified)).data;
+}
+
 // One central directory header. The ZIP64 extra field carries exactly the values whose 32-bit
 // fields hold 0xFFFFFFFF, in the order the format fixes: size, compressed size, offset.
-std::string CentralHeader(const ZipEntry& e, bool zip64Local, bool forceZip64, uint16_t time,
-                          uint16_t date) {
+std::string CentralHeader(const ZipEntry& e, bool zip64Local, bool forceZip64) {
     const bool bigSize = forceZip64 || e.size >= kMax32;
     const bool bigCompressed = forceZip64 || e.compressedSize >= kMax32;
     const bool bigOffset = forceZip64 || e.localHeaderOffset >= kMax32;
@@ -282,9 +325,10 @@ std::string CentralHeader(const ZipEntry& e, bool zip64Local, bool forceZip64, u
         extra.u16(kZip64ExtraId).u16(static_cast<uint16_t>(fields.data.size())).raw(fields.data);
     }
     const uint16_t needed = extra.data.empty() && !zip64Local ? 20 : 45;
+    extra.raw(TimestampField(e.modified));
     Bytes header;
     header.u32(kCentralSignature).u16(needed).u16(needed).u16(kUtf8Flag).u16(e.method);
-    header.u16(time).u16(date).u32(e.crc);
+    header.raw(DosTime(e.modified)).u32(e.crc);
     header.u32(bigCompressed ? kMax32 : static_cast<uint32_t>(e.compressedSize));
     header.u32(bigSize ? kMax32 : static_cast<uint32_t>(e.size));
     header.u16(static_cast<uint16_t>(e.name.size())).u16(static_cast<uint16_t>(extra.data.size()));
@@ -324,7 +368,8 @@ bool ZipStreamWriter::Write(const void* data, size_t size) {
     return true;
 }
 
-ZipStatus ZipStreamWriter::BeginEntry(const std::string& name, uint16_t method, bool zip64) {
+ZipStatus ZipStreamWriter::BeginEntry(const std::string& name, uint16_t method, bool zip64,
+                                      int64_t modified) {
     if (!names.insert(name).second) {
         return ZipStatus::Duplicate;
     }
@@ -332,16 +377,21 @@ ZipStatus ZipStreamWriter::BeginEntry(const std::string& name, uint16_t method, 
     current.entry.name = name;
     current.entry.method = method;
     current.entry.localHeaderOffset = offset;
+    current.entry.modified = modified;
     current.zip64Local = zip64 || options.forceZip64;
     const bool z = current.zip64Local;
+    // The ZIP64 field comes first: EndEntry finds its sizes right after the name.
+    Bytes extra;
+    if (z) {
+        extra.u16(kZip64ExtraId).u16(16).u64(0).u64(0);
+    }
+    extra.raw(TimestampField(modified));
     Bytes header;
     header.u32(kLocalSignature).u16(z ? 45 : 20).u16(kUtf8Flag).u16(method);
-    header.u16(options.dosTime).u16(options.dosDate).u32(0);
+    header.raw(DosTime(modified)).u32(0);
     header.u32(z ? kMax32 : 0).u32(z ? kMax32 : 0);
-    header.u16(static_cast<uint16_t>(name.size())).u16(z ? 20 : 0).raw(name);
-    if (z) {
-        header.u16(kZip64ExtraId).u16(16).u64(0).u64(0);
-    }
+    header.u16(static_cast<uint16_t>(name.size())).u16(static_cast<uint16_t>(extra.data.size()));
+    header.raw(name).raw(extra.data);
     if (!Write(header.data.data(), header.data.size())) {
         return ZipStatus::WriteFailed;
     }
@@ -382,8 +432,19 @@ ZipStatus ZipStreamWriter::EndEntry(uint32_t crc, uint64_t size) {
     return ZipStatus::Ok;
 }
 
-ZipStatus ZipStreamWriter::AddBytes(const std::string& name, const std::string& data) {
-    if (ZipStatus s = BeginEntry(name, kZipDeflated, data.size() >= kZip64FromSize);
+ZipStatus ZipStreamWriter::AbandonEntry() {
+    names.erase(current.entry.name);
+    if (!sink.Truncate(current.entry.localHeaderOffset)) {
+        return ZipStatus::WriteFailed;
+    }
+    offset = current.entry.localHeaderOffset;
+    current = Written{};
+    return ZipStatus::Ok;
+}
+
+ZipStatus ZipStreamWriter::AddBytes(const std::string& name, const std::string& data,
+                                    int64_t modified) {
+    if (ZipStatus s = BeginEntry(name, kZipDeflated, data.size() >= kZip64FromSize, modified);
         s != ZipStatus::Ok) {
         return s;
     }
@@ -399,8 +460,7 @@ ZipStatus ZipStreamWriter::AddBytes(const std::string& name, const std::string& 
 ZipStatus ZipStreamWriter::Finish() {
     const uint64_t directoryOffset = offset;
     for (const Written& w : written) {
-        const std::string header = CentralHeader(w.entry, w.zip64Local, options.forceZip64,
-                                                 options.dosTime, options.dosDate);
+        const std::string header = CentralHeader(w.entry, w.zip64Local, options.forceZip64);
         if (!Write(header.data(), header.size())) {
             return ZipStatus::WriteFailed;
         }

@@ -23,6 +23,7 @@ enum class ZipStatus {
     NotFound,     // no entry of that name
     TooLarge,     // an entry larger than the caller's bound
     Duplicate,    // an entry of a name the writer already wrote
+    Mismatch,     // a file's content is not what its pinned digest says
 };
 
 struct ZipEntry {
@@ -32,6 +33,8 @@ struct ZipEntry {
     uint64_t compressedSize = 0;
     uint64_t size = 0;
     uint64_t localHeaderOffset = 0;
+    // Last modification, seconds since 1970-01-01 UTC (written; not read back).
+    int64_t modified = 0;
 };
 
 inline constexpr uint16_t kZipStored = 0;
@@ -65,39 +68,44 @@ class ByteSink {
     virtual bool Write(const void* data, size_t size) = 0;
     // Rewrites bytes already written, then goes on appending at the end.
     virtual bool WriteAt(uint64_t offset, const void* data, size_t size) = 0;
+    // Cuts everything from `size` on; appending goes on there.
+    virtual bool Truncate(uint64_t size) = 0;
 };
 
 // Writes an archive front to back. Each entry's local header is written first and completed
 // (CRC and sizes) once its data is in, so nothing is held beyond the caller's buffers. Every
 // entry refuses a name already written (Duplicate): a ZIP with two entries of one name is
 // read differently by different tools.
+//
+// The bytes depend only on what is written: each entry carries the modification time its
+// caller gives (seconds since 1970 UTC): in the DOS fields as UTC, clamped to the years 1980
+// to 2107 that they hold, and, from 1970 to 2038, exactly in an extended timestamp field
+// (0x5455), which unzip tools use to restore the time.
 class ZipStreamWriter {
   public:
     struct Options {
         bool forceZip64 = false;
         int level = 1;  // zlib level for deflated entries
-        // The entries' modification time, in the DOS format of the records.
-        uint16_t dosTime = 0;
-        uint16_t dosDate = (1 << 5) | 1;  // 1980-01-01
     };
 
     ZipStreamWriter(ByteSink& sink, const Options& options);
 
-    // One deflated entry of `data`.
-    ZipStatus AddBytes(const std::string& name, const std::string& data);
+    // One deflated entry of `data`, modified at `modified`.
+    ZipStatus AddBytes(const std::string& name, const std::string& data, int64_t modified);
 
     // An entry streamed by its caller: BeginEntry, the entry's bytes as stored (deflated by
     // the caller when `method` says so) through Data, then EndEntry with the CRC-32 and size
-    // of the content. `zip64` asks for the ZIP64 fields in the local header, which a content
-    // of 4 GiB or more needs (its size is known only at the end).
-    ZipStatus BeginEntry(const std::string& name, uint16_t method, bool zip64);
+    // of the content, or AbandonEntry. `zip64` asks for the ZIP64 fields in the local header,
+    // which a content of 4 GiB or more needs (its size is known only at the end).
+    ZipStatus BeginEntry(const std::string& name, uint16_t method, bool zip64, int64_t modified);
     ZipStatus Data(const void* data, size_t size);
     ZipStatus EndEntry(uint32_t crc, uint64_t size);
+    // Takes the entry begun last out of the archive, bytes and name: the sink is cut back to
+    // where it began, and the name may be written again.
+    ZipStatus AbandonEntry();
 
     // The central directory and the end records.
     ZipStatus Finish();
-
-    const Options& Settings() const { return options; }
 
   private:
     struct Written {

@@ -12,6 +12,9 @@
 
 namespace {
 
+// 2026-01-01 00:00:07 UTC: the time of the probe's byte entries, an odd second on purpose.
+constexpr int64_t kProbeTime = 1767225607;
+
 bool WriteFileBytes(const std::wstring& path, const char* data, size_t size) {
     const UniqueFile file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
@@ -36,9 +39,9 @@ int WriteSampleArchives(const std::wstring& folder) {
         const UniqueFile out(
             CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ZipWriter writer(out.Get(), ZipWriter::Options{zip64, 6});
-        failures += writer.AddBytes("manifest.txt", "manifest\r\n") != ZipStatus::Ok;
+        failures += writer.AddBytes("manifest.txt", "manifest\r\n", kProbeTime) != ZipStatus::Ok;
         failures += writer.AddFile("vendor/payload.bin", source) != ZipStatus::Ok;
-        failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
+        failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
         failures += writer.Finish() != ZipStatus::Ok;
     }
     DeleteFileW(source.c_str());
@@ -62,8 +65,8 @@ int WriteBlockArchives(const std::wstring& folder) {
         ZipWriter::Options options;
         options.deflateWorkers = workers;
         ZipWriter writer(out.Get(), options);
-        failures += writer.AddBytes("empty.txt", "") != ZipStatus::Ok;
-        failures += writer.AddBytes("one.txt", "1") != ZipStatus::Ok;
+        failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
+        failures += writer.AddBytes("one.txt", "1", kProbeTime) != ZipStatus::Ok;
         for (size_t size :
              {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1, text.size()}) {
             const std::wstring file = folder + L"\\part.bin";

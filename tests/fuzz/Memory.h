@@ -39,6 +39,13 @@ class MemorySink : public ByteSink {
         bytes.replace(offset, size, static_cast<const char*>(data), size);
         return true;
     }
+    bool Truncate(uint64_t size) override {
+        if (size > bytes.size()) {
+            return false;
+        }
+        bytes.resize(size);
+        return true;
+    }
     std::string bytes;
 };
 

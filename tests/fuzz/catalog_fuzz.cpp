@@ -1,6 +1,7 @@
 // The catalog parser against its documented format (CatalogText.h), checked line by line by
 // a validator written from that text with regular expressions: both accept or refuse the
-// same catalogs, refuse at the same line, and agree on every field of what they accept.
+// same catalogs, refuse at the same line, and agree on every field of what they accept, the
+// pinned digests of a header with the digest column included.
 #include <map>
 #include <regex>
 #include <set>
@@ -15,18 +16,61 @@ struct Expected {
     std::string guid;  // upper case, without braces
     unsigned language;
     std::string vendor;
+    std::string sha256;  // lower case; empty when not pinned
     std::string title;
 };
 
-// The format's verdict on one line after the header: the entry, or false.
-bool ValidateLine(const std::string& line, Expected* out) {
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return text;
+}
+
+// The file a vendor name stands for in the package: its steps between slashes of either
+// kind, without empty and "." steps, ".." taking the step before, compared without ASCII case.
+std::string FileIdentity(const std::string& vendor) {
+    static const std::regex separators("[\\\\/]");
+    std::vector<std::string> steps;
+    for (std::sregex_token_iterator it(vendor.begin(), vendor.end(), separators, -1), end;
+         it != end; ++it) {
+        const std::string step = *it;
+        if (step == "..") {
+            if (!steps.empty()) {
+                steps.pop_back();
+            }
+        } else if (!step.empty() && step != ".") {
+            steps.push_back(Lower(step));
+        }
+    }
+    std::string joined;
+    for (const std::string& step : steps) {
+        joined += "/" + step;
+    }
+    return joined;
+}
+
+// The format's verdict on one line after the header: the entry, or false. `pinned`: the
+// header names the digest column.
+bool ValidateLine(const std::string& line, bool pinned, Expected* out) {
     static const std::regex form(
         "^(\\{([0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12})\\}|"
         "([0-9A-Fa-f]{8}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}-[0-9A-Fa-f]{12})),"
         "(0[xX][0-9A-Fa-f]+|[1-9][0-9]*),([^,]+)(,([\\s\\S]*))?$");
+    static const std::regex digestForm("([0-9A-Fa-f]{64})?");
     std::smatch m;
     if (!std::regex_match(line, m, form)) {
         return false;
+    }
+    std::string sha256;
+    std::string title = m[7].matched ? m[7].str() : "";
+    if (pinned && m[7].matched) {
+        const size_t comma = title.find(',');
+        sha256 = title.substr(0, comma);
+        title = comma == std::string::npos ? "" : title.substr(comma + 1);
+        if (!std::regex_match(sha256, digestForm)) {
+            return false;
+        }
     }
     std::string guid = m[2].matched ? m[2].str() : m[3].str();
     for (char& c : guid) {
@@ -46,8 +90,15 @@ bool ValidateLine(const std::string& line, Expected* out) {
         !StaysInCurrentFolder(vendor)) {
         return false;
     }
-    *out = {guid, static_cast<unsigned>(value), m[5].str(), m[7].matched ? m[7].str() : ""};
+    *out = {guid, static_cast<unsigned>(value), m[5].str(), Lower(sha256), title};
     return true;
+}
+
+// A first line "guid,..." whose fourth comma-separated field, blanks and tabs trimmed, is
+// "sha256" in any case.
+bool PinsDigests(const std::string& header) {
+    static const std::regex form("guid,[^,]*,[^,]*,[ \t]*[sS][hH][aA]256[ \t]*(,[\\s\\S]*)?");
+    return std::regex_match(header, form);
 }
 
 // The whole text: the entries, or the number of the first line that makes it corrupt.
@@ -62,17 +113,30 @@ int Validate(const std::string& text, std::vector<Expected>* entries) {
     }
     static const std::regex blank("[ \t]*");
     std::set<std::pair<std::string, unsigned>> seen;
+    std::map<std::string, std::string> pins;  // file identity -> digest
+    bool pinned = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
         if (i == 0 && line.rfind("\xEF\xBB\xBF", 0) == 0) {
             line.erase(0, 3);
         }
-        if (std::regex_match(line, blank) || (i == 0 && line.rfind("guid,", 0) == 0)) {
+        if (i == 0 && line.rfind("guid,", 0) == 0) {
+            pinned = PinsDigests(line);
+            continue;
+        }
+        if (std::regex_match(line, blank)) {
             continue;
         }
         Expected entry;
-        if (!ValidateLine(line, &entry) || !seen.insert({entry.guid, entry.language}).second) {
+        if (!ValidateLine(line, pinned, &entry) ||
+            !seen.insert({entry.guid, entry.language}).second) {
             return static_cast<int>(i) + 1;
+        }
+        if (!entry.sha256.empty()) {
+            const auto [pin, first] = pins.emplace(FileIdentity(entry.vendor), entry.sha256);
+            if (!first && pin->second != entry.sha256) {
+                return static_cast<int>(i) + 1;
+            }
         }
         entries->push_back(entry);
     }
@@ -122,6 +186,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(PatchGuidText(parsed[i].id) == expected[i].guid);
         FUZZ_CHECK(parsed[i].languageId == expected[i].language);
         FUZZ_CHECK(Utf8(parsed[i].vendorFile) == expected[i].vendor);
+        FUZZ_CHECK((parsed[i].sha256 ? Sha256Text(*parsed[i].sha256) : "") == expected[i].sha256);
         FUZZ_CHECK(parsed[i].title == expected[i].title);
     }
     return 0;

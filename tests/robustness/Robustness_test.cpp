@@ -255,9 +255,11 @@ TEST(Robustness, ALockedPackageIsReportedAndKeptByTheReferenceLibrary) {
     // A real catalog for the reference library.
     CopyFileW((BinDir() + L"\\..\\samples\\catalog\\windowspatchdata.zip").c_str(),
               (box.catalog + L"\\windowspatchdata.zip").c_str(), FALSE);
-    // The requested patch's vendor file, without which no package is written at all.
+    // The requested patch's vendor file, without which no package is written at all: the
+    // sample's own, whose digest the catalog pins.
     CreateDirectoryW((box.work + L"\\vendor").c_str(), nullptr);
-    WriteTextFile(box.work + L"\\vendor\\kb5001-en-us.msp", "vendor file");
+    ASSERT_TRUE(CopyFileW((BinDir() + L"\\..\\samples\\vendor\\kb5001-en-us.msp").c_str(),
+                          (box.work + L"\\vendor\\kb5001-en-us.msp").c_str(), FALSE));
     const std::wstring package = box.output + L"\\deploy-package.zip";
     WriteTextFile(package, "older package");
     UniqueFile locked(

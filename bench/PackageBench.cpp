@@ -263,11 +263,11 @@ double PackFiles(size_t files, unsigned workers, size_t block, uint64_t* package
     for (int round = 0; round < 3; ++round) {
         const double start = Now();
         {
-            const UniqueFile out(CreateFileW(L"inprocess.zip", GENERIC_WRITE, 0, nullptr,
-                                             CREATE_ALWAYS, 0, nullptr));
+            const UniqueFile out(CreateFileW(L"inprocess.zip", GENERIC_READ | GENERIC_WRITE, 0,
+                                             nullptr, CREATE_ALWAYS, 0, nullptr));
             ZipWriter::Options options;
-            options.deflateWorkers = workers;
-            options.deflateBlock = block;
+            options.workers = workers;
+            options.blockSize = block;
             ZipWriter writer(out.Get(), options);
             for (size_t i = 0; i < files; ++i) {
                 if (writer.AddFile(ToUtf8(VendorName(i)), VendorName(i)) != ZipStatus::Ok) {

@@ -299,10 +299,20 @@ int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& reque
                                         const DeploymentOptions& options, Contents& contents,
                                         std::string* why) {
     ZipWriter writer(file);
-    for (Vendor& vendor : contents.vendors) {
-        if (const int32_t status = AddVendor(writer, vendor, why); status != S_OK) {
-            return status;
-        }
+    std::vector<ZipWriter::FileToAdd> files;
+    for (const Vendor& vendor : contents.vendors) {
+        files.push_back({vendor.entry, vendor.path, vendor.pinned});
+    }
+    int32_t status = S_OK;
+    const PackResult added = writer.AddFiles(files, [&](size_t i, const PackOutcome& outcome) {
+        status = Record(contents.vendors[i], outcome, why);
+        return status == S_OK;
+    });
+    if (status != S_OK) {
+        return status;
+    }
+    if (added.status != ZipStatus::Ok) {
+        return Failure(added, contents.vendors, why);
     }
     const std::string manifest = Manifest(request, options, contents);
     if (writer.AddBytes("manifest.txt", manifest, catalogModified) != ZipStatus::Ok) {
@@ -316,44 +326,58 @@ int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& reque
     return S_OK;
 }
 
-// One vendor file into the package. A missing file, or one that is not what the catalog pins,
-// costs the package that file, unless it is the requested patch's.
-int32_t ReferencePackager::AddVendor(ZipWriter& writer, Vendor& vendor, std::string* why) {
-    ZipWriter::FileFacts facts;
-    const ZipStatus added = writer.AddFile(vendor.entry, vendor.path,
-                                           vendor.pinned ? &*vendor.pinned : nullptr, &facts);
-    const DWORD error = writer.SystemError();
+// What became of one vendor file. A missing file, or one that is not what the catalog pins,
+// costs the package that file, unless it is the requested patch's: then the package fails.
+int32_t ReferencePackager::Record(Vendor& vendor, const PackOutcome& outcome, std::string* why) {
     const std::string name = ToUtf8(vendor.path);
-    if (added == ZipStatus::OpenFailed &&
-        (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) && !vendor.requested) {
-        vendor.state = Vendor::State::Missing;
-        log.Write(kLogWarning, "vendor file missing: " + name);
-        return S_OK;
-    }
-    if (added == ZipStatus::OpenFailed || added == ZipStatus::ReadFailed) {
-        *why = "cannot read " + name + ", error " + std::to_string(error);
-        return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
-    }
-    if (added == ZipStatus::Mismatch) {
-        const std::string digests =
-            "the vendor file " + name + " does not match its pinned sha256 digest: expected " +
-            Sha256Text(*vendor.pinned) + ", found " + Sha256Text(*facts.sha256);
-        if (vendor.requested) {
-            *why = digests + "; no package written";
-            return KQ_E_REQUESTED_PATCH_MISMATCH;
+    const DWORD error = outcome.error;
+    switch (outcome.kind) {
+        case PackOutcome::Kind::OpenFailed:
+            if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ||
+                vendor.requested) {
+                *why = "cannot read " + name + ", error " + std::to_string(error);
+                return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING
+                                        : KQ_E_VENDOR_FILE_UNREADABLE;
+            }
+            vendor.state = Vendor::State::Missing;
+            log.Write(kLogWarning, "vendor file missing: " + name);
+            return S_OK;
+        case PackOutcome::Kind::Mismatch: {
+            const std::string digests =
+                "the vendor file " + name + " does not match its pinned sha256 digest: expected " +
+                Sha256Text(*vendor.pinned) + ", found " + Sha256Text(*outcome.sha256);
+            if (vendor.requested) {
+                *why = digests + "; no package written";
+                return KQ_E_REQUESTED_PATCH_MISMATCH;
+            }
+            vendor.state = Vendor::State::Mismatch;
+            log.Write(kLogWarning, digests + "; left out of the package");
+            return S_OK;
         }
-        vendor.state = Vendor::State::Mismatch;
-        log.Write(kLogWarning, digests + "; left out of the package");
-        return S_OK;
+        default:
+            vendor.state = Vendor::State::Included;
+            vendor.size = outcome.size;
+            log.Write(kLogInfo, "added " + vendor.entry);
+            return S_OK;
     }
-    if (added != ZipStatus::Ok) {
-        *why = "cannot write " + vendor.entry + ", error " + std::to_string(error);
-        return KQ_E_TARGET_UNWRITABLE;
+}
+
+// The status of a package that could not be written to its end.
+int32_t ReferencePackager::Failure(const PackResult& result, const std::vector<Vendor>& vendors,
+                                   std::string* why) {
+    const Vendor& vendor = vendors[result.file];
+    const std::string error = ", error " + std::to_string(result.error);
+    switch (result.status) {
+        case ZipStatus::ReadFailed:
+            *why = "cannot read " + ToUtf8(vendor.path) + error;
+            return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
+        case ZipStatus::OutOfMemory:
+            *why = "out of memory while writing " + vendor.entry;
+            return E_OUTOFMEMORY;
+        default:
+            *why = "cannot write " + vendor.entry + error;
+            return KQ_E_TARGET_UNWRITABLE;
     }
-    vendor.state = Vendor::State::Included;
-    vendor.size = facts.size;
-    log.Write(kLogInfo, "added " + vendor.entry);
-    return S_OK;
 }
 
 // One line per item: its patch, its vendor file and what became of that file.

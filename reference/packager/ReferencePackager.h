@@ -66,7 +66,9 @@ class ReferencePackager : public IPackager {
                          Contents& contents, bool removeTemporary);
     int32_t WriteEntries(HANDLE file, const PackageRequest& request,
                          const DeploymentOptions& options, Contents& contents, std::string* why);
-    int32_t AddVendor(ZipWriter& writer, Vendor& vendor, std::string* why);
+    int32_t Record(Vendor& vendor, const PackOutcome& outcome, std::string* why);
+    static int32_t Failure(const PackResult& result, const std::vector<Vendor>& vendors,
+                           std::string* why);
     std::string Manifest(const PackageRequest& request, const DeploymentOptions& options,
                          const Contents& contents) const;
     int32_t RequireRequested(const PackageRequest& request);

@@ -88,8 +88,9 @@ DWORD TemporaryPackage::Create(const std::wstring& folder) {
         wchar_t name[16];
         std::swprintf(name, 16, L"kqp%04X.tmp", static_cast<unsigned>((seed + i) & 0xFFFF));
         const std::wstring candidate = InFolder(folder, name);
-        file.Reset(CreateFileW(candidate.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Read access too: an entry that turns out to shrink is rewritten in place.
+        file.Reset(CreateFileW(candidate.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file) {
             path = candidate;
             return 0;

@@ -6,18 +6,11 @@
 #include <bit>
 #include <optional>
 
-#include "BlockDeflate.h"
-#include "Deflate.h"
 #include "Sha256.h"
 
 namespace {
 
 constexpr size_t kChunk = 1 << 20;  // reads of the catalog
-// Vendor files are read in pieces of this size, this many ahead of the writing.
-constexpr size_t kPieceSize = 1 << 20;
-constexpr size_t kPiecesAhead = 4;
-// Of the first piece, this much is deflated to decide between storing and deflating.
-constexpr size_t kSampleSize = 256 << 10;
 
 // One worker per processor the process may run on, at most 16, unless the caller says
 // otherwise: an agent that confines its runs to some processors gets no more threads.
@@ -127,6 +120,95 @@ ZipStatus ZipReader::Extract(const std::string& name, uint64_t maxSize, std::str
 
 // --- Writer -------------------------------------------------------------------------------
 
+namespace {
+
+// CNG's SHA-256 as the pipeline's digest.
+class CngDigest : public PackDigest {
+  public:
+    bool Update(const char* data, size_t size) override { return sha.Update(data, size); }
+    bool Finish(Sha256Digest* digest) override { return sha.Finish(digest); }
+    uint32_t Error() const override { return static_cast<uint32_t>(sha.Status()); }
+    const Sha256& Hash() const { return sha; }
+
+  private:
+    Sha256 sha;
+};
+
+// The files of one AddFiles call, the platform's digest, the library's encoder and threads.
+class FilePlatform : public PackPlatform {
+  public:
+    explicit FilePlatform(const std::vector<ZipWriter::FileToAdd>& given) : files(given) {}
+
+    Opened Open(size_t index) override {
+        Opened opened;
+        file.Reset(CreateFileW(files[index].path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size;
+        if (!file || !GetFileSizeEx(file.Get(), &size)) {
+            opened.error = GetLastError();
+            file.Reset();
+            return opened;
+        }
+        opened.size = static_cast<uint64_t>(size.QuadPart);
+        opened.modified = LastWriteTime(file.Get());
+        return opened;
+    }
+
+    bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
+        DWORD read = 0;
+        if (!ReadFile(file.Get(), buffer, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)),
+                      &read, nullptr)) {
+            *error = GetLastError();
+            return false;
+        }
+        *got = read;
+        return true;
+    }
+
+    void Close() override { file.Reset(); }
+
+    std::unique_ptr<PackDigest> NewDigest(uint32_t* error) override {
+        auto digest = std::make_unique<CngDigest>();
+        if (digest->Hash().Status() != 0) {
+            *error = digest->Error();
+            return nullptr;
+        }
+        return digest;
+    }
+
+    std::unique_ptr<BlockEncoder> NewEncoder(int level) override {
+        return std::make_unique<StretchCodec>(level);
+    }
+
+    std::thread StartThread(std::function<void()> body) override {
+        return std::thread(std::move(body));
+    }
+
+  private:
+    const std::vector<ZipWriter::FileToAdd>& files;
+    UniqueFile file;
+};
+
+}  // namespace
+
+template <typename Access>
+bool ZipWriter::FileSink::At(uint64_t at, Access access) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(at);
+    LARGE_INTEGER end;
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_CURRENT) ||
+        !SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
+        error = GetLastError();
+        return false;
+    }
+    const bool ok = access();
+    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
+        error = GetLastError();
+        return false;
+    }
+    return ok;
+}
+
 bool ZipWriter::FileSink::Write(const void* data, size_t size) {
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
@@ -142,6 +224,27 @@ bool ZipWriter::FileSink::Write(const void* data, size_t size) {
     return true;
 }
 
+bool ZipWriter::FileSink::WriteAt(uint64_t at, const void* data, size_t size) {
+    return At(at, [&] { return Write(data, size); });
+}
+
+bool ZipWriter::FileSink::ReadAt(uint64_t at, void* data, size_t size) {
+    return At(at, [&] {
+        auto* p = static_cast<char*>(data);
+        while (size > 0) {
+            DWORD done = 0;
+            const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
+            if (!ReadFile(file, p, ask, &done, nullptr) || done == 0) {
+                error = done == 0 ? ERROR_HANDLE_EOF : GetLastError();
+                return false;
+            }
+            p += done;
+            size -= done;
+        }
+        return true;
+    });
+}
+
 bool ZipWriter::FileSink::Truncate(uint64_t size) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(size);
@@ -150,23 +253,6 @@ bool ZipWriter::FileSink::Truncate(uint64_t size) {
         return false;
     }
     return true;
-}
-
-bool ZipWriter::FileSink::WriteAt(uint64_t at, const void* data, size_t size) {
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(at);
-    LARGE_INTEGER end;
-    if (!SetFilePointerEx(file, LARGE_INTEGER{}, &end, FILE_CURRENT) ||
-        !SetFilePointerEx(file, position, nullptr, FILE_BEGIN)) {
-        error = GetLastError();
-        return false;
-    }
-    const bool ok = Write(data, size);
-    if (!SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
-        error = GetLastError();
-        return false;
-    }
-    return ok;
 }
 
 ZipWriter::ZipWriter(HANDLE target, Options given)
@@ -187,118 +273,48 @@ ZipStatus ZipWriter::Finish() {
     return Noted(writer.Finish());
 }
 
+PackResult ZipWriter::AddFiles(const std::vector<FileToAdd>& files, const PackDone& done) {
+    std::vector<PackItem> items;
+    for (const FileToAdd& file : files) {
+        items.push_back(PackItem{file.name, file.pinned});
+    }
+    FilePlatform platform(files);
+    PackOptions pack;
+    pack.level = options.level;
+    pack.workers = DeflateWorkers(options.workers);
+    pack.blockSize = options.blockSize;
+    PackResult result = PackFiles(writer, platform, pack, items, done);
+    if (result.status == ZipStatus::WriteFailed) {
+        result.error = sink.Error();
+    }
+    systemError = result.error;
+    return result;
+}
+
 ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path,
                              const Sha256Digest* pinned, FileFacts* facts) {
-    const UniqueFile opened(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!opened) {
-        systemError = GetLastError();
-        return ZipStatus::OpenFailed;
-    }
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(opened.Get(), &size)) {
-        systemError = GetLastError();
-        return ZipStatus::ReadFailed;
-    }
-    FileFacts learnt;
-    const ZipStatus status =
-        Noted(StreamFile(name, opened.Get(), static_cast<uint64_t>(size.QuadPart),
-                         LastWriteTime(opened.Get()), pinned, &learnt));
-    if (facts != nullptr) {
-        *facts = learnt;
-    }
-    return status;
-}
-
-// The file is read (and checksummed) ahead on another thread while it is compressed and
-// written here. The sample: the start of the first piece deflated as the start of the
-// entry's own stream. When it shrinks by a tenth, that output is the entry's first bytes and
-// the stream goes on; otherwise the file is stored.
-ZipStatus ZipWriter::StreamFile(const std::string& name, HANDLE file, uint64_t size,
-                                int64_t modified, const Sha256Digest* pinned, FileFacts* facts) {
-    std::optional<Sha256> digest;
+    std::vector<FileToAdd> files{{name, path, {}}};
     if (pinned != nullptr) {
-        digest.emplace();
-        if (digest->Status() != 0) {
-            systemError = static_cast<DWORD>(digest->Status());
-            return ZipStatus::ReadFailed;
-        }
+        files[0].pinned = *pinned;
     }
-    PieceReader reader(file, kPieceSize, kPiecesAhead, true, digest ? &*digest : nullptr);
-    PieceReader::Piece piece;
-    if (!reader.Next(&piece)) {
-        systemError = reader.Error();
-        return ZipStatus::ReadFailed;
+    PackOutcome outcome;
+    const PackResult result = AddFiles(files, [&outcome](size_t, const PackOutcome& given) {
+        outcome = given;
+        return true;
+    });
+    if (facts != nullptr) {
+        *facts = FileFacts{outcome.size, outcome.sha256};
     }
-    std::string sampled;
-    const size_t sampleSize = std::min(piece.size, kSampleSize);
-    bool compress = false;
-    if (sampleSize > 0) {
-        Deflater deflater(options.level);
-        auto keep = [&sampled](const char* p, size_t n) {
-            sampled.append(p, n);
-            return true;
-        };
-        if (!deflater.Ready() || !deflater.Feed(piece.data, sampleSize, Z_SYNC_FLUSH, keep)) {
-            return ZipStatus::WriteFailed;
-        }
-        compress = sampled.size() < sampleSize - sampleSize / 10;
+    if (result.status != ZipStatus::Ok) {
+        return result.status;
     }
-    if (ZipStatus s = writer.BeginEntry(name, compress ? kZipDeflated : kZipStored,
-                                        size >= kZip64FromSize, modified);
-        s != ZipStatus::Ok) {
-        return s;
+    switch (outcome.kind) {
+        case PackOutcome::Kind::OpenFailed:
+            systemError = outcome.error;
+            return ZipStatus::OpenFailed;
+        case PackOutcome::Kind::Mismatch:
+            return ZipStatus::Mismatch;
+        default:
+            return ZipStatus::Ok;
     }
-    if (compress && writer.Data(sampled.data(), sampled.size()) != ZipStatus::Ok) {
-        return ZipStatus::WriteFailed;
-    }
-    uint64_t total = 0;
-    if (const ZipStatus s = StreamRest(reader, piece, compress ? sampleSize : 0, &total);
-        s != ZipStatus::Ok) {
-        return s;
-    }
-    facts->size = total;
-    if (digest) {
-        Sha256Digest found;
-        if (!digest->Finish(&found)) {
-            systemError = static_cast<DWORD>(digest->Status());
-            return ZipStatus::ReadFailed;
-        }
-        facts->sha256 = found;
-        if (found != *pinned) {
-            // No byte of a file that is not what was pinned may stay in the package.
-            return writer.AbandonEntry() == ZipStatus::Ok ? ZipStatus::Mismatch
-                                                          : ZipStatus::WriteFailed;
-        }
-    }
-    return writer.EndEntry(piece.crc, total);
-}
-
-// The file from where the sample ends: stored, or deflated in blocks on worker threads as the
-// continuation of the sample's stream. `piece` is the first piece, and the last at the end;
-// `sampled` is what the sample took of it, 0 when the file is stored.
-ZipStatus ZipWriter::StreamRest(PieceReader& reader, PieceReader::Piece& piece, size_t sampled,
-                                uint64_t* total) {
-    auto writeOut = [this](const char* p, size_t n) { return writer.Data(p, n) == ZipStatus::Ok; };
-    std::optional<BlockDeflater> deflater;
-    if (sampled > 0) {
-        deflater.emplace(options.level, options.deflateBlock,
-                         DeflateWorkers(options.deflateWorkers), writeOut);
-        deflater->Continue(piece.data, sampled);
-    }
-    size_t skip = sampled;  // of the first piece, what the sample has taken
-    while (piece.size > 0) {
-        *total += piece.size;
-        const bool ok = deflater ? deflater->Feed(piece.data + skip, piece.size - skip)
-                                 : writeOut(piece.data, piece.size);
-        if (!ok) {
-            return ZipStatus::WriteFailed;
-        }
-        skip = 0;
-        if (!reader.Next(&piece)) {
-            systemError = reader.Error();
-            return ZipStatus::ReadFailed;
-        }
-    }
-    return !deflater || deflater->Finish() ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

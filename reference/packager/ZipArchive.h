@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "DigestText.h"
-#include "PieceReader.h"
+#include "PackPipeline.h"
 #include "WinResources.h"
 #include "ZipFormat.h"
 
@@ -48,16 +48,23 @@ class ZipReader {
     std::vector<ZipEntry> entries;
 };
 
-// Writes an archive front to back into an open, seekable file.
+// Writes an archive front to back into an open, seekable file (open for reading too: an entry
+// that turns out to shrink after a stored start is rewritten in place).
 class ZipWriter {
   public:
     struct Options {
         bool forceZip64 = false;
-        int level = 1;  // zlib level for entries that compress
-        // Threads that deflate a compressible file, a block each at a time; 0: one per
-        // processor the system reports, at most 16.
-        unsigned deflateWorkers = 0;
-        size_t deflateBlock = 512 << 10;
+        int level = 1;  // zlib level for the stretches that shrink
+        // Threads that encode blocks; 0: one per processor the process may run on, at most 16.
+        unsigned workers = 0;
+        size_t blockSize = 512 << 10;
+    };
+
+    // A file to add: its entry name, its path and, when pinned, the SHA-256 it must have.
+    struct FileToAdd {
+        std::string name;
+        std::wstring path;
+        std::optional<Sha256Digest> pinned;
     };
 
     // What AddFile learnt of a file: its size, and its SHA-256 digest when one was pinned.
@@ -72,16 +79,21 @@ class ZipWriter {
     // Adds `data` as one deflated entry, modified at `modified` (seconds since 1970 UTC).
     // Every add refuses a name already written (Duplicate).
     ZipStatus AddBytes(const std::string& name, const std::string& data, int64_t modified);
-    // Streams a file into one entry, with the file's last-write time: deflated when its first
-    // 256 KiB compress by a tenth, stored otherwise (installers are mostly compressed already).
-    // With `pinned`, the SHA-256 digest of the bytes read must be that digest: otherwise the
-    // entry is taken out again (Mismatch) and nothing of the file stays in the archive. What
-    // was learnt goes to `facts` (may be null), on a mismatch too.
+
+    // Streams files into entries, in their order, through one pipeline (PackPipeline.h), each
+    // with its file's last-write time; `done` hears of each file as it is done. A file that
+    // cannot be opened is left out (and `done` told); a pinned file whose digest differs is
+    // taken out again. On a failure, result.error is the platform's code.
+    PackResult AddFiles(const std::vector<FileToAdd>& files, const PackDone& done);
+
+    // One file: OpenFailed when it cannot be opened, Mismatch when it is not what `pinned`
+    // says (nothing of it stays); what was learnt goes to `facts` (may be null).
     ZipStatus AddFile(const std::string& name, const std::wstring& path,
                       const Sha256Digest* pinned = nullptr, FileFacts* facts = nullptr);
+
     // Writes the central directory and the end records.
     ZipStatus Finish();
-    // The platform's error code of the last failed read or write.
+    // The platform's error code of the last failed open, read or write.
     DWORD SystemError() const { return systemError; }
 
   private:
@@ -92,17 +104,18 @@ class ZipWriter {
         bool Write(const void* data, size_t size) override;
         bool WriteAt(uint64_t offset, const void* data, size_t size) override;
         bool Truncate(uint64_t size) override;
+        bool ReadAt(uint64_t offset, void* data, size_t size) override;
         DWORD Error() const { return error; }
 
       private:
+        // Runs `access` at `offset`, then goes back to the end.
+        template <typename Access>
+        bool At(uint64_t offset, Access access);
+
         HANDLE file;
         DWORD error = 0;
     };
 
-    ZipStatus StreamFile(const std::string& name, HANDLE file, uint64_t size, int64_t modified,
-                         const Sha256Digest* pinned, FileFacts* facts);
-    ZipStatus StreamRest(PieceReader& reader, PieceReader::Piece& piece, size_t sampled,
-                         uint64_t* total);
     // Keeps the sink's error code of a failed write as the writer's.
     ZipStatus Noted(ZipStatus status);
 

@@ -442,6 +442,45 @@ ZipStatus ZipStreamWriter::AbandonEntry() {
     return ZipStatus::Ok;
 }
 
+// Makes room at the end first, then moves the pieces from the last to the first: each goes no
+// nearer the start than it was, so no piece is overwritten before it is read.
+ZipStatus ZipStreamWriter::ConvertEntry(const Conversion& conversion) {
+    const uint64_t size = offset - current.dataStart;
+    const uint64_t pieces = (size + conversion.piece - 1) / conversion.piece;
+    auto length = [&](uint64_t k) {
+        return static_cast<size_t>(
+            std::min<uint64_t>(conversion.piece, size - k * conversion.piece));
+    };
+    uint64_t converted = 0;
+    for (uint64_t k = 0; k < pieces; ++k) {
+        converted += conversion.sizeOf(length(k));
+    }
+    const std::string room(static_cast<size_t>(converted - size), '\0');
+    if (!Write(room.data(), room.size())) {
+        return ZipStatus::WriteFailed;
+    }
+    std::string piece, out;
+    uint64_t end = current.dataStart + converted;
+    for (uint64_t k = pieces; k-- > 0;) {
+        piece.resize(length(k));
+        out.clear();
+        if (!sink.ReadAt(current.dataStart + k * conversion.piece, piece.data(), piece.size())) {
+            return ZipStatus::WriteFailed;
+        }
+        conversion.convert(piece.data(), piece.size(), &out);
+        end -= out.size();
+        if (!sink.WriteAt(end, out.data(), out.size())) {
+            return ZipStatus::WriteFailed;
+        }
+    }
+    current.entry.method = conversion.method;
+    Bytes method;
+    method.u16(conversion.method);
+    return sink.WriteAt(current.entry.localHeaderOffset + 8, method.data.data(), 2)
+               ? ZipStatus::Ok
+               : ZipStatus::WriteFailed;
+}
+
 ZipStatus ZipStreamWriter::AddBytes(const std::string& name, const std::string& data,
                                     int64_t modified) {
     if (ZipStatus s = BeginEntry(name, kZipDeflated, data.size() >= kZip64FromSize, modified);

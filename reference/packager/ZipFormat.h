@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -24,6 +25,8 @@ enum class ZipStatus {
     TooLarge,     // an entry larger than the caller's bound
     Duplicate,    // an entry of a name the writer already wrote
     Mismatch,     // a file's content is not what its pinned digest says
+    OutOfMemory,
+    Stopped,  // the caller asked to stop
 };
 
 struct ZipEntry {
@@ -70,6 +73,8 @@ class ByteSink {
     virtual bool WriteAt(uint64_t offset, const void* data, size_t size) = 0;
     // Cuts everything from `size` on; appending goes on there.
     virtual bool Truncate(uint64_t size) = 0;
+    // Reads back exactly `size` bytes written at `offset`.
+    virtual bool ReadAt(uint64_t offset, void* data, size_t size) = 0;
 };
 
 // Writes an archive front to back. Each entry's local header is written first and completed
@@ -104,6 +109,18 @@ class ZipStreamWriter {
     // where it began, and the name may be written again.
     ZipStatus AbandonEntry();
 
+    // Rewrites in place the bytes written so far for the entry begun last, which then has
+    // `method`: they are cut into pieces of `piece` bytes (the last one shorter), and each is
+    // replaced by what `convert` appends for it, which is `sizeOf` its length, no less than
+    // the length. The data goes on after the converted bytes.
+    struct Conversion {
+        uint16_t method = 0;
+        size_t piece = 0;
+        std::function<uint64_t(size_t length)> sizeOf;
+        std::function<void(const char* data, size_t length, std::string* out)> convert;
+    };
+    ZipStatus ConvertEntry(const Conversion& conversion);
+
     // The central directory and the end records.
     ZipStatus Finish();
 
@@ -123,6 +140,7 @@ class ZipStreamWriter {
     std::unordered_set<std::string> names;
 };
 
-// A content of this size or more gets the ZIP64 fields in its local header: deflate may grow
-// incompressible data a little, and a local header without them describes up to 4 GiB.
-inline constexpr uint64_t kZip64FromSize = 0xFFFF0000ull;
+// A content of this size or more gets the ZIP64 fields in its local header: stored deflate
+// blocks grow incompressible data by 5 bytes in 65535, and a local header without them
+// describes up to 4 GiB.
+inline constexpr uint64_t kZip64FromSize = 0xFFF00000ull;

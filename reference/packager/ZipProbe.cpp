@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "ZipArchive.h"
 
@@ -36,9 +37,9 @@ int WriteSampleArchives(const std::wstring& folder) {
     int failures = !WriteFileBytes(source, payload.data(), payload.size());
     for (bool zip64 : {false, true}) {
         const std::wstring path = folder + (zip64 ? L"\\zip64.zip" : L"\\plain.zip");
-        const UniqueFile out(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        ZipWriter writer(out.Get(), ZipWriter::Options{zip64, 6});
+        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
+        ZipWriter writer(out.Get(), ZipWriter::Options{zip64, 6, 0, 512 << 10});
         failures += writer.AddBytes("manifest.txt", "manifest\r\n", kProbeTime) != ZipStatus::Ok;
         failures += writer.AddFile("vendor/payload.bin", source) != ZipStatus::Ok;
         failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
@@ -48,9 +49,9 @@ int WriteSampleArchives(const std::wstring& folder) {
     return failures;
 }
 
-// Compressible content cut to sizes around the 256 KiB sample and the 512 KiB blocks.
+// Compressible content cut to sizes around the 64 KiB stretches and the 512 KiB blocks.
 int WriteBlockArchives(const std::wstring& folder) {
-    const size_t sample = 256 << 10, block = 512 << 10;
+    const size_t sample = 64 << 10, block = 512 << 10;
     std::string text(sample + 9 * block + 4321, '\0');
     uint32_t state = 11;
     for (char& c : text) {
@@ -60,10 +61,10 @@ int WriteBlockArchives(const std::wstring& folder) {
     int failures = 0;
     for (unsigned workers : {1u, 0u}) {
         const std::wstring path = folder + (workers == 1 ? L"\\blocks-one.zip" : L"\\blocks.zip");
-        const UniqueFile out(
-            CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
         ZipWriter::Options options;
-        options.deflateWorkers = workers;
+        options.workers = workers;
         ZipWriter writer(out.Get(), options);
         failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
         failures += writer.AddBytes("one.txt", "1", kProbeTime) != ZipStatus::Ok;
@@ -75,6 +76,60 @@ int WriteBlockArchives(const std::wstring& folder) {
                 writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
             DeleteFileW(file.c_str());
         }
+        failures += writer.Finish() != ZipStatus::Ok;
+    }
+    return failures;
+}
+
+// Files of stretches that shrink and stretches that do not, of lengths on and off the 64 KiB
+// stretches and 512 KiB blocks: noise then text, text then noise, noise between text, text
+// between noise, short stretches inside one block and long ones across several. Written once
+// with one worker and once with one per processor.
+int WriteMixedArchives(const std::wstring& folder) {
+    uint32_t state = 5;
+    auto noise = [&](size_t n) {
+        std::string out(n, '\0');
+        for (char& c : out) {
+            state = state * 1103515245u + 12345u;
+            c = static_cast<char>(state >> 24);
+        }
+        return out;
+    };
+    auto text = [](size_t n) {
+        std::string out(n, '\0');
+        for (size_t i = 0; i < n; ++i) {
+            out[i] = static_cast<char>("patch setup install "[i % 20]);
+        }
+        return out;
+    };
+    const std::vector<std::pair<std::string, std::string>> mixes = {
+        {"noise-then-text", noise(700 << 10) + text(900 << 10)},
+        {"text-then-noise", text(300 << 10) + noise(1200 << 10)},
+        {"noise-text-noise", noise(1100 << 10) + text(70000) + noise(600 << 10)},
+        {"text-noise-text", text(5000) + noise(100000) + text(3 << 20)},
+        {"short-stretches", noise(30000) + text(20000) + noise(70000) + text(100) + noise(3)},
+        {"noise-only", noise(2 << 20)},
+    };
+    int failures = 0;
+    for (unsigned workers : {1u, 0u}) {
+        const std::wstring path = folder + (workers == 1 ? L"\\mixed-one.zip" : L"\\mixed.zip");
+        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
+        ZipWriter::Options options;
+        options.workers = workers;
+        ZipWriter writer(out.Get(), options);
+        for (const auto& [name, bytes] : mixes) {
+            const std::wstring file = folder + L"\\part.bin";
+            failures += !WriteFileBytes(file, bytes.data(), bytes.size());
+            // One time for every part, whenever it was written: the archives compare byte
+            // for byte.
+            const UniqueFile part(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                              OPEN_EXISTING, 0, nullptr));
+            const FILETIME time{0x92810000, 0x01DC7AB1};  // 2026-01-01 00:00:00 UTC
+            failures += !SetFileTime(part.Get(), nullptr, nullptr, &time);
+            failures += writer.AddFile(name + ".bin", file) != ZipStatus::Ok;
+        }
+        DeleteFileW((folder + L"\\part.bin").c_str());
         failures += writer.Finish() != ZipStatus::Ok;
     }
     return failures;
@@ -93,8 +148,8 @@ int WriteBigArchive(const std::wstring& folder) {
         failures +=
             !SetFilePointerEx(file.Get(), size, nullptr, FILE_BEGIN) || !SetEndOfFile(file.Get());
     }
-    const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_WRITE, 0, nullptr,
-                                     CREATE_ALWAYS, 0, nullptr));
+    const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     0, nullptr, CREATE_ALWAYS, 0, nullptr));
     ZipWriter writer(out.Get());
     failures += writer.AddFile("zeros.bin", big) != ZipStatus::Ok;
     failures += writer.Finish() != ZipStatus::Ok;
@@ -109,7 +164,8 @@ int wmain(int argc, wchar_t** argv) {
         return 2;
     }
     const std::wstring folder = argv[1];
-    int failures = WriteSampleArchives(folder) + WriteBlockArchives(folder);
+    int failures =
+        WriteSampleArchives(folder) + WriteBlockArchives(folder) + WriteMixedArchives(folder);
     if (argc > 2 && std::wstring(argv[2]) == L"--big") {
         failures += WriteBigArchive(folder);
     }

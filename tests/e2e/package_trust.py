@@ -106,6 +106,10 @@ def sha(data):
 
 ENGLISH = b"English vendor file\r\n" * 4000
 GERMAN = bytes(range(256)) * 300
+# An installer-like file: compressed stretches (noise) and plain ones across 64 KiB stretches
+# and 512 KiB blocks, so that each build decides stretch by stretch on the same bytes.
+MIXED = (hashlib.shake_256(b"mixed").digest(700 * 1024) + b"setup patch install " * 40000 +
+         hashlib.shake_256(b"tail").digest(300 * 1024) + b"x" * 5000)
 
 
 def pinned_lines(english=sha(ENGLISH), german=sha(GERMAN)):
@@ -174,6 +178,7 @@ def reproducible(box, others=()):
     every other tool given; each entry dated as its file, the manifest as the catalog."""
     box.vendor("en.msp", ENGLISH)
     box.vendor("de.msp", GERMAN, mtime=VENDOR_TIME + 86400 * 400)
+    box.vendor("ja.msp", MIXED)
     box.catalog(pinned_lines())
     assert box.run() == 0
     with open(box.package, "rb") as f:
@@ -184,6 +189,7 @@ def reproducible(box, others=()):
         with open(box.package, "rb") as f:
             assert f.read() == first, "a second run on cpus %s differs" % cpus
     with zipfile.ZipFile(box.package) as z:
+        assert z.read("vendor/ja.msp") == MIXED
         for name, stamp in (("vendor/en.msp", VENDOR_TIME),
                             ("vendor/de.msp", VENDOR_TIME + 86400 * 400),
                             ("manifest.txt", CATALOG_TIME)):

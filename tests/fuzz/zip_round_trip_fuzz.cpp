@@ -1,17 +1,17 @@
 // The ZIP writer against the reader: entries the input describes, deflated whole, streamed
-// stored or deflated in blocks on worker threads, come back with their names, in their
-// order, byte for byte; blocks deflated by threads are the same bytes as on one thread; a
-// repeated name is refused; an abandoned entry leaves no trace; every entry carries its time
-// (the DOS fields in UTC as the C library's gmtime has them, the extended timestamp field
-// where it holds the time); and the ZIP64 records appear exactly when they are asked for,
-// since no size, offset or count here needs them.
+// stored by hand, or packed through the pipeline from files of mixed stretches (random and
+// repetitive, of lengths across stretch and block edges), come back with their names, in
+// their order, byte for byte; the archive is the same bytes with no worker and with three; a
+// repeated name is refused; an abandoned entry and a file whose pinned digest differs leave
+// no trace; a file that shrinks nowhere is a stored entry; every entry carries its time (the
+// DOS fields in UTC as the C library's gmtime has them, the extended timestamp field where it
+// holds the time); and the ZIP64 records appear exactly when they are asked for, since no
+// size, offset or count here needs them.
 #include <zlib.h>
 
 #include <algorithm>
 #include <ctime>
 
-#include "BlockDeflate.h"
-#include "Crc32.h"
 #include "Memory.h"
 
 namespace {
@@ -54,10 +54,9 @@ uint32_t DosFields(int64_t modified) {
     const time_t clamped = std::clamp<int64_t>(modified, 315532800, 4354819198);
     tm utc{};
     gmtime_r(&clamped, &utc);
-    const uint32_t time =
-        static_cast<uint32_t>(utc.tm_hour << 11 | utc.tm_min << 5 | utc.tm_sec / 2);
-    const uint32_t date = static_cast<uint32_t>((utc.tm_year + 1900 - 1980) << 9 |
-                                                (utc.tm_mon + 1) << 5 | utc.tm_mday);
+    const auto time = static_cast<uint32_t>(utc.tm_hour << 11 | utc.tm_min << 5 | utc.tm_sec / 2);
+    const auto date = static_cast<uint32_t>((utc.tm_year + 1900 - 1980) << 9 |
+                                            (utc.tm_mon + 1) << 5 | utc.tm_mday);
     return date << 16 | time;
 }
 
@@ -66,67 +65,134 @@ uint16_t TimestampLength(int64_t modified) {
     return modified >= 0 && modified <= 0x7FFFFFFF ? 9 : 0;
 }
 
-// `content` deflated in blocks of 32 KiB by `workers` threads (0: on this one), written to
-// `writer` as one entry's bytes; also answers them.
-std::string DeflateInBlocks(const std::string& content, unsigned workers, int level,
-                            ZipStreamWriter* writer) {
-    std::string out;
-    BlockDeflater deflater(level, 32 << 10, workers, [&](const char* p, size_t n) {
-        out.append(p, n);
-        return writer == nullptr || writer->Data(p, n) == ZipStatus::Ok;
-    });
-    for (size_t at = 0; at < content.size(); at += 5000) {
-        FUZZ_CHECK(deflater.Feed(content.data() + at, std::min<size_t>(5000, content.size() - at)));
+// File content of stretches: each random (no deflater shrinks it) or a repetition of bytes of
+// the input, of a length the input chooses, from a few bytes to 160 KiB. `random`: every
+// stretch was random.
+std::string MixedContent(Input& in, bool* random) {
+    std::string content;
+    *random = true;
+    uint32_t state = 0x9E3779B9u ^ in.Byte();
+    for (int stretches = in.Byte() % 5; stretches > 0; --stretches) {
+        const uint8_t kind = in.Byte();
+        const size_t length = (kind & 1 ? 1024u : 1u) * (in.Byte() * 5u % 161u + 1u);
+        if (kind & 2) {
+            for (size_t i = 0; i < length; ++i) {
+                state = state * 1103515245u + 12345u;
+                content.push_back(static_cast<char>(state >> 24));
+            }
+        } else {
+            const std::string unit = in.Bytes(1 + in.Byte() % 16);
+            *random = *random && unit.empty();
+            for (size_t i = 0; i < length && !unit.empty(); ++i) {
+                content.push_back(unit[i % unit.size()]);
+            }
+        }
     }
-    FUZZ_CHECK(deflater.Finish());
-    return out;
+    return content;
 }
 
-}  // namespace
+struct Expected {
+    std::string name;
+    std::string content;
+    int64_t modified;
+    bool random;  // packed from random stretches only: a stored entry
+};
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+// One archive as the input describes it, written with `workers` encoding threads.
+struct Built {
+    std::string bytes;
+    std::vector<Expected> entries;
+    bool zip64 = false;
+};
+
+void Pack(ZipStreamWriter& writer, MemoryPlatform& platform, const PackOptions& options,
+          std::vector<PackItem>& items, std::vector<bool>& wrongPins, std::vector<bool>& random,
+          Built& built) {
+    if (items.empty()) {
+        return;
+    }
+    std::vector<PackOutcome> outcomes;
+    const PackResult result =
+        PackFiles(writer, platform, options, items, [&](size_t, const PackOutcome& outcome) {
+            outcomes.push_back(outcome);
+            return true;
+        });
+    FUZZ_CHECK(result.status == ZipStatus::Ok || result.status == ZipStatus::Duplicate);
+    for (size_t i = 0; i < outcomes.size(); ++i) {
+        const bool mismatch = outcomes[i].kind == PackOutcome::Kind::Mismatch;
+        FUZZ_CHECK(mismatch == wrongPins[i]);
+        if (!mismatch) {
+            built.entries.push_back(
+                {items[i].name, platform.files[i].bytes, platform.files[i].modified, random[i]});
+        }
+    }
+    items.clear();
+    wrongPins.clear();
+    random.clear();
+    platform.files.clear();
+}
+
+Built Build(const uint8_t* data, size_t size, unsigned workers) {
     Input in{data, size};
     const uint8_t flags = in.Byte();
     ZipStreamWriter::Options options;
     options.forceZip64 = (flags & 1) != 0;
-    options.level = flags >> 4 > 9 ? 9 : flags >> 4;
+    options.level = std::min(flags >> 4, 9);
     MemorySink sink;
     ZipStreamWriter writer(sink, options);
-    std::vector<std::pair<std::string, std::string>> expected;
-    std::vector<int64_t> times;
-    for (int count = 1 + (flags >> 1 & 7); count > 0 && in.size > 0; --count) {
+    MemoryPlatform platform;
+    PackOptions pack;
+    pack.level = options.level;
+    pack.workers = workers;
+    pack.blockSize = size_t{16} << 10 << ((flags >> 1) % 4);  // 16 KiB to 128 KiB
+    if (pack.blockSize > kStretchSize) {
+        pack.blockSize = 2 * kStretchSize;
+    }
+    Built built;
+    built.zip64 = options.forceZip64;
+    std::vector<PackItem> items;
+    std::vector<bool> wrongPins, random;
+    auto known = [&](const std::string& name) {
+        return std::any_of(built.entries.begin(), built.entries.end(),
+                           [&](const Expected& e) { return e.name == name; }) ||
+               std::any_of(items.begin(), items.end(),
+                           [&](const PackItem& i) { return i.name == name; });
+    };
+    for (int count = 1 + (flags >> 3 & 7); count > 0 && in.size > 0; --count) {
         const std::string name = in.Bytes(in.Byte() % 16);
-        // Any time a signed 32-bit value holds, and far beyond the DOS fields' years.
         const auto base =
             static_cast<int32_t>(in.Byte() << 24 | in.Byte() << 16 | in.Byte() << 8 | in.Byte());
         const int64_t modified = static_cast<int64_t>(base) * (flags & 8 ? 3 : 1);
-        // Up to 2 KiB from the input, stretched to cross blocks of 32 KiB when asked.
-        std::string content = in.Bytes(in.Byte() * 8u + in.Byte() % 8);
         const uint8_t kind = in.Byte();
-        const bool stored = (kind & 3) == 1;
-        const bool blocks = (kind & 3) == 2;
-        const bool abandoned = (kind & 12) == 12;
-        for (int copies = (kind >> 4) % 7; blocks && copies > 0 && !content.empty(); --copies) {
-            content += content;
-        }
-        const bool repeated = std::any_of(expected.begin(), expected.end(),
-                                          [&](const auto& e) { return e.first == name; });
-        ZipStatus added;
-        if (blocks) {
-            added = writer.BeginEntry(name, kZipDeflated, false, modified);
-            if (added == ZipStatus::Ok) {
-                const std::string threaded = DeflateInBlocks(content, 3, options.level, &writer);
-                FUZZ_CHECK(threaded == DeflateInBlocks(content, 0, options.level, nullptr));
-                added = writer.EndEntry(Crc32(0, content.data(), content.size()), content.size());
+        if ((kind & 3) == 3) {
+            // Packed with the next ones through one pipeline; a wrong pin takes it out again.
+            if (known(name)) {
+                continue;
             }
-        } else if (stored) {
+            bool allRandom = false;
+            const std::string content = MixedContent(in, &allRandom);
+            random.push_back(allRandom);
+            platform.files.push_back({content, modified});
+            items.push_back({name, {}});
+            wrongPins.push_back((kind & 12) == 12);
+            if (kind & 4) {
+                items.back().pinned =
+                    MemoryPlatform::DigestOf(content + (wrongPins.back() ? "x" : ""));
+            }
+            continue;
+        }
+        Pack(writer, platform, pack, items, wrongPins, random, built);
+        const std::string content = in.Bytes(in.Byte() * 8u + in.Byte() % 8);
+        const bool repeated = known(name);
+        ZipStatus added;
+        if ((kind & 3) == 1) {
             const size_t start = sink.bytes.size();
             added = writer.BeginEntry(name, kZipStored, false, modified);
             for (size_t at = 0; added == ZipStatus::Ok && at < content.size(); at += 100) {
                 added =
                     writer.Data(content.data() + at, std::min<size_t>(100, content.size() - at));
             }
-            if (added == ZipStatus::Ok && abandoned) {
+            if (added == ZipStatus::Ok && (kind & 12) == 12) {
                 FUZZ_CHECK(writer.AbandonEntry() == ZipStatus::Ok);
                 FUZZ_CHECK(sink.bytes.size() == start);
                 continue;  // gone: its name is free again, its bytes cut off
@@ -139,58 +205,74 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         FUZZ_CHECK(added == (repeated ? ZipStatus::Duplicate : ZipStatus::Ok));
         if (!repeated) {
-            expected.emplace_back(name, content);
-            times.push_back(modified);
+            built.entries.push_back({name, content, modified, false});
         }
     }
+    Pack(writer, platform, pack, items, wrongPins, random, built);
     FUZZ_CHECK(writer.Finish() == ZipStatus::Ok);
+    built.bytes = std::move(sink.bytes);
+    return built;
+}
 
-    MemorySource source(sink.bytes);
-    std::vector<ZipEntry> entries;
-    FUZZ_CHECK(ReadZipDirectory(source, &entries) == ZipStatus::Ok);
-    FUZZ_CHECK(entries.size() == expected.size());
+// Every entry read back; its local header's extra fields and time.
+void CheckEntries(const Built& built, const std::vector<ZipEntry>& entries, MemorySource& source) {
+    FUZZ_CHECK(entries.size() == built.entries.size());
     for (size_t i = 0; i < entries.size(); ++i) {
+        const Expected& expected = built.entries[i];
         std::string content;
-        FUZZ_CHECK(entries[i].name == expected[i].first);
-        FUZZ_CHECK(ExtractZipEntry(source, entries[i], 1 << 20, &content) == ZipStatus::Ok);
-        FUZZ_CHECK(content == expected[i].second);
-        // The local header carries the ZIP64 extra field exactly when forced, and the time.
+        FUZZ_CHECK(entries[i].name == expected.name);
+        FUZZ_CHECK(ExtractZipEntry(source, entries[i], 1 << 24, &content) == ZipStatus::Ok);
+        FUZZ_CHECK(content == expected.content);
+        // What shrinks nowhere is stored.
+        if (expected.random) {
+            FUZZ_CHECK(entries[i].method == kZipStored);
+        }
         const size_t local = static_cast<size_t>(entries[i].localHeaderOffset);
-        FUZZ_CHECK(Le16(sink.bytes, local + 28) ==
-                   (options.forceZip64 ? 20 : 0) + TimestampLength(times[i]));
-        FUZZ_CHECK(Le32(sink.bytes, local + 10) == DosFields(times[i]));
-        if (TimestampLength(times[i]) != 0) {
-            const size_t field =
-                local + 30 + entries[i].name.size() + (options.forceZip64 ? 20 : 0);
-            FUZZ_CHECK(Le16(sink.bytes, field) == 0x5455 &&
-                       Le32(sink.bytes, field + 5) == times[i]);
+        FUZZ_CHECK(Le16(built.bytes, local + 28) ==
+                   (built.zip64 ? 20 : 0) + TimestampLength(expected.modified));
+        FUZZ_CHECK(Le32(built.bytes, local + 10) == DosFields(expected.modified));
+        if (TimestampLength(expected.modified) != 0) {
+            const size_t field = local + 30 + entries[i].name.size() + (built.zip64 ? 20 : 0);
+            FUZZ_CHECK(Le16(built.bytes, field) == 0x5455 &&
+                       Le32(built.bytes, field + 5) == static_cast<uint32_t>(expected.modified));
         }
     }
-    // The end record is the last 22 bytes: its 16- and 32-bit fields say "see ZIP64" exactly
-    // when forced, and otherwise hold the true count.
-    const std::string& bytes = sink.bytes;
+}
+
+// The end records and the central headers: ZIP64 exactly when forced.
+void CheckDirectory(const Built& built) {
+    const std::string& bytes = built.bytes;
     const size_t end = bytes.size() - 22;
     FUZZ_CHECK(Le32(bytes, end) == 0x06054b50);
-    FUZZ_CHECK(Le16(bytes, end + 10) == (options.forceZip64 ? 0xFFFF : expected.size()));
-    FUZZ_CHECK((Le32(bytes, end + 16) == 0xFFFFFFFFu) == options.forceZip64);
-    FUZZ_CHECK((end >= 20 && Le32(bytes, end - 20) == 0x07064b50) == options.forceZip64);
-    // Each central header: forced, its sizes and offset are all in the ZIP64 extra field (28
-    // bytes: id, length, three 64-bit values); otherwise in its own 32-bit fields, no extra.
-    size_t at = options.forceZip64 ? Le32(bytes, static_cast<size_t>(Le32(bytes, end - 12)) + 48)
-                                   : Le32(bytes, end + 16);
-    for (size_t i = 0; i < entries.size(); ++i) {
+    FUZZ_CHECK(Le16(bytes, end + 10) == (built.zip64 ? 0xFFFF : built.entries.size()));
+    FUZZ_CHECK((Le32(bytes, end + 16) == 0xFFFFFFFFu) == built.zip64);
+    FUZZ_CHECK((end >= 20 && Le32(bytes, end - 20) == 0x07064b50) == built.zip64);
+    size_t at = built.zip64 ? Le32(bytes, static_cast<size_t>(Le32(bytes, end - 12)) + 48)
+                            : Le32(bytes, end + 16);
+    for (const Expected& expected : built.entries) {
         FUZZ_CHECK(Le32(bytes, at) == 0x02014b50);
         const uint16_t nameLength = Le16(bytes, at + 28), extraLength = Le16(bytes, at + 30);
-        FUZZ_CHECK(Le32(bytes, at + 12) == DosFields(times[i]));
-        if (options.forceZip64) {
+        FUZZ_CHECK(Le32(bytes, at + 12) == DosFields(expected.modified));
+        const uint16_t time = TimestampLength(expected.modified);
+        if (built.zip64) {
             FUZZ_CHECK(Le32(bytes, at + 20) == 0xFFFFFFFFu && Le32(bytes, at + 24) == 0xFFFFFFFFu);
-            FUZZ_CHECK(Le32(bytes, at + 42) == 0xFFFFFFFFu &&
-                       extraLength == 28 + TimestampLength(times[i]));
+            FUZZ_CHECK(Le32(bytes, at + 42) == 0xFFFFFFFFu && extraLength == 28 + time);
         } else {
-            FUZZ_CHECK(Le32(bytes, at + 24) == expected[i].second.size() &&
-                       extraLength == TimestampLength(times[i]));
+            FUZZ_CHECK(Le32(bytes, at + 24) == expected.content.size() && extraLength == time);
         }
         at += 46 + nameLength + extraLength;
     }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const Built built = Build(data, size, 0);
+    FUZZ_CHECK(Build(data, size, 3).bytes == built.bytes);
+    MemorySource source(built.bytes);
+    std::vector<ZipEntry> entries;
+    FUZZ_CHECK(ReadZipDirectory(source, &entries) == ZipStatus::Ok);
+    CheckEntries(built, entries, source);
+    CheckDirectory(built);
     return 0;
 }

@@ -1,0 +1,212 @@
+#include "PackPipeline.h"
+
+#include <gtest/gtest.h>
+
+#include "MemoryArchive.h"
+
+namespace {
+
+std::string Noise(size_t size, uint32_t seed) {
+    std::string out(size, '\0');
+    for (char& c : out) {
+        seed = seed * 1103515245u + 12345u;
+        c = static_cast<char>(seed >> 24);
+    }
+    return out;
+}
+
+std::string Text(size_t size) {
+    std::string out(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        out[i] = "setup patch install msi update file registry "[i % 45];
+    }
+    return out;
+}
+
+struct Packed {
+    PackResult result;
+    std::string bytes;  // the archive, finished only when every file went in
+    std::vector<PackOutcome> outcomes;
+};
+
+// `files` packed through one pipeline with `workers` threads, as entries f0, f1, ...
+Packed Pack(MemoryPlatform& platform, unsigned workers, size_t blockSize = 128 << 10,
+            const std::vector<std::optional<Sha256Digest>>& pins = {}) {
+    std::vector<PackItem> items;
+    for (size_t i = 0; i < platform.files.size(); ++i) {
+        items.push_back({"f" + std::to_string(i), i < pins.size() ? pins[i] : std::nullopt});
+    }
+    MemorySink sink;
+    ZipStreamWriter writer(sink, {});
+    PackOptions options;
+    options.workers = workers;
+    options.blockSize = blockSize;
+    Packed packed;
+    packed.result = PackFiles(writer, platform, options, items, [&](size_t, const PackOutcome& o) {
+        packed.outcomes.push_back(o);
+        return true;
+    });
+    if (packed.result.status == ZipStatus::Ok) {
+        EXPECT_EQ(writer.Finish(), ZipStatus::Ok);
+    }
+    packed.bytes = sink.bytes;
+    return packed;
+}
+
+// Every entry of `bytes`, read back by the project's reader.
+std::vector<std::pair<ZipEntry, std::string>> ReadBack(const std::string& bytes) {
+    MemorySource source(bytes);
+    std::vector<ZipEntry> entries;
+    EXPECT_EQ(ReadZipDirectory(source, &entries), ZipStatus::Ok);
+    std::vector<std::pair<ZipEntry, std::string>> read;
+    for (const ZipEntry& entry : entries) {
+        std::string content;
+        EXPECT_EQ(ExtractZipEntry(source, entry, 1 << 30, &content), ZipStatus::Ok) << entry.name;
+        read.emplace_back(entry, content);
+    }
+    return read;
+}
+
+TEST(PackPipeline, ManySmallFilesAreTheSameBytesWithOneWorkerOrSeveral) {
+    MemoryPlatform platform;
+    for (uint32_t i = 0; i < 60; ++i) {
+        const size_t size = (i * 7919u) % (300 << 10);
+        platform.files.push_back(
+            {i % 3 == 0 ? Noise(size, i) : Text(size / 2) + Noise(size / 2, i), 1600000000 + i});
+    }
+    const Packed one = Pack(platform, 1);
+    ASSERT_EQ(one.result.status, ZipStatus::Ok);
+    const auto read = ReadBack(one.bytes);
+    ASSERT_EQ(read.size(), 60u);
+    for (size_t i = 0; i < read.size(); ++i) {
+        EXPECT_TRUE(read[i].second == platform.files[i].bytes) << i;
+        EXPECT_EQ(read[i].first.modified, 0) << "times are written, not read back";
+    }
+    for (unsigned workers : {0u, 2u, 5u}) {
+        EXPECT_TRUE(Pack(platform, workers).bytes == one.bytes) << workers << " workers";
+    }
+}
+
+TEST(PackPipeline, StretchesAreStoredOrDeflatedWithinOneEntry) {
+    MemoryPlatform platform;
+    const size_t block = 128 << 10;
+    platform.files = {
+        {Noise(3 * block + 100, 1) + Text(2 * block)},  // stored first, deflated later
+        {Text(block + 7) + Noise(2 * block, 2)},        // the reverse
+        {Text(5000) + Noise(70000, 3) + Text(100) + Noise(3 * block - 75100, 4) + Text(20000)},
+        {Noise(30000, 5) + Text(20000) + Noise(1, 6)},  // short stretches in one block
+        {Noise(4 * block, 7)},                          // shrinks nowhere
+        {std::string()},
+    };
+    for (unsigned workers : {0u, 3u}) {
+        const Packed packed = Pack(platform, workers, block);
+        ASSERT_EQ(packed.result.status, ZipStatus::Ok);
+        const auto read = ReadBack(packed.bytes);
+        ASSERT_EQ(read.size(), platform.files.size());
+        for (size_t i = 0; i < read.size(); ++i) {
+            EXPECT_TRUE(read[i].second == platform.files[i].bytes) << i;
+        }
+        for (size_t i : {0u, 1u, 2u, 3u}) {
+            EXPECT_EQ(read[i].first.method, kZipDeflated) << i;
+        }
+        EXPECT_EQ(read[4].first.method, kZipStored);
+        EXPECT_EQ(read[5].first.method, kZipStored);
+        // The noise is stored (5 bytes a block of 65535 more), the text deflated to little.
+        const ZipEntry& first = read[0].first;
+        EXPECT_GE(first.compressedSize, 3 * block + 100);
+        EXPECT_LT(first.compressedSize, 3 * block + 100 + 1000 + 2 * block / 10);
+    }
+}
+
+TEST(PackPipeline, AFailedBlockStopsTheArchiveAndNothingAfterItIsWritten) {
+    for (bool throws : {false, true}) {
+        MemoryPlatform platform;
+        platform.files = {{Text(50000)}, {"FAIL" + Text(60000)}, {Text(70000)}, {Text(80000)}};
+        platform.failEncodeOf = "FAIL";
+        platform.encodeThrows = throws;
+        const Packed packed = Pack(platform, 3);
+        EXPECT_EQ(packed.result.status, ZipStatus::OutOfMemory);
+        EXPECT_EQ(packed.result.file, 1u);
+        // Exactly the first entry: the blocks done behind the failed one are not written.
+        MemoryPlatform alone;
+        alone.files = {platform.files[0]};
+        MemorySink sink;
+        ZipStreamWriter writer(sink, {});
+        PackFiles(writer, alone, PackOptions{}, {{"f0", {}}},
+                  [](size_t, const PackOutcome&) { return true; });
+        EXPECT_TRUE(packed.bytes == sink.bytes) << (throws ? "throwing" : "failing") << " encoder";
+        EXPECT_EQ(packed.outcomes.size(), 1u);
+    }
+}
+
+TEST(PackPipeline, ThreadsThatCannotStartCostSpeedOrFailWithoutEndingTheProcess) {
+    MemoryPlatform normal;
+    normal.files = {{Text(300000)}, {Noise(200000, 9)}, {Text(1000)}};
+    const std::string expected = Pack(normal, 2).bytes;
+    // The reading thread (call 0) or a worker (call 2) cannot start: others do their work.
+    for (int failing : {0, 1, 2}) {
+        MemoryPlatform platform;
+        platform.files = normal.files;
+        platform.failThreadStart = failing;
+        const Packed packed = Pack(platform, 2);
+        EXPECT_EQ(packed.result.status, ZipStatus::Ok) << failing;
+        EXPECT_TRUE(packed.bytes == expected) << failing;
+    }
+    // Memory runs out while they start: the archive fails, and nothing is left running.
+    for (int failing : {0, 2}) {
+        MemoryPlatform platform;
+        platform.files = normal.files;
+        platform.failThreadStart = failing;
+        platform.threadStartOutOfMemory = true;
+        EXPECT_EQ(Pack(platform, 2).result.status, ZipStatus::OutOfMemory) << failing;
+    }
+}
+
+TEST(PackPipeline, FilesThatCannotBeOpenedReadOrTrustedAreToldApart) {
+    MemoryPlatform platform;
+    platform.files = {{Text(1000)}, {Text(2000)}, {Text(3000)}, {Noise(400000, 1)}};
+    platform.files[1].openError = 2;
+    const auto wrong = MemoryPlatform::DigestOf("not this");
+    const std::vector<std::optional<Sha256Digest>> pins = {
+        MemoryPlatform::DigestOf(platform.files[0].bytes), std::nullopt, wrong};
+    const Packed packed = Pack(platform, 2, 128 << 10, pins);
+    ASSERT_EQ(packed.result.status, ZipStatus::Ok);
+    ASSERT_EQ(packed.outcomes.size(), 4u);
+    EXPECT_EQ(packed.outcomes[0].kind, PackOutcome::Kind::Included);
+    EXPECT_EQ(packed.outcomes[0].sha256, pins[0]);
+    EXPECT_EQ(packed.outcomes[1].kind, PackOutcome::Kind::OpenFailed);
+    EXPECT_EQ(packed.outcomes[1].error, 2u);
+    EXPECT_EQ(packed.outcomes[2].kind, PackOutcome::Kind::Mismatch);
+    EXPECT_EQ(packed.outcomes[2].sha256, MemoryPlatform::DigestOf(platform.files[2].bytes));
+    EXPECT_EQ(packed.outcomes[3].size, 400000u);
+    const auto read = ReadBack(packed.bytes);
+    ASSERT_EQ(read.size(), 2u) << "neither the unopened file nor the untrusted one";
+    EXPECT_EQ(read[0].first.name, "f0");
+    EXPECT_EQ(read[1].first.name, "f3");
+
+    // A read that fails halfway fails the archive, naming the file and the platform's code.
+    platform.files[3].failReadAt = 300000;
+    platform.files[3].readError = 23;
+    const Packed failed = Pack(platform, 2, 128 << 10, pins);
+    EXPECT_EQ(failed.result.status, ZipStatus::ReadFailed);
+    EXPECT_EQ(failed.result.file, 3u);
+    EXPECT_EQ(failed.result.error, 23u);
+}
+
+TEST(PackPipeline, TheCallerCanStopAfterAnyFile) {
+    MemoryPlatform platform;
+    platform.files = {{Text(1000)}, {Text(2000)}, {Text(3000)}};
+    MemorySink sink;
+    ZipStreamWriter writer(sink, {});
+    std::vector<size_t> heard;
+    const PackResult result =
+        PackFiles(writer, platform, PackOptions{}, {{"a", {}}, {"b", {}}, {"c", {}}},
+                  [&](size_t index, const PackOutcome&) {
+                      heard.push_back(index);
+                      return index != 1;
+                  });
+    EXPECT_EQ(result.status, ZipStatus::Stopped);
+    EXPECT_EQ(heard, (std::vector<size_t>{0, 1}));
+}
+
+}  // namespace

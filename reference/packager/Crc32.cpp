@@ -1,5 +1,7 @@
 #include "Crc32.h"
 
+#include <zlib.h>
+
 #include <immintrin.h>
 
 #include <array>
@@ -144,4 +146,8 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t size) {
 
 uint32_t Crc32Tables(uint32_t crc, const void* data, size_t size) {
     return ~UpdateWithTables(~crc, static_cast<const unsigned char*>(data), size);
+}
+
+uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, size_t lengthB) {
+    return static_cast<uint32_t>(crc32_combine(crcA, crcB, static_cast<z_off_t>(lengthB)));
 }

@@ -13,3 +13,7 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t size);
 
 // The same with the tables only, whatever the processor offers (for tests and comparison).
 uint32_t Crc32Tables(uint32_t crc, const void* data, size_t size);
+
+// The CRC of a followed by b, from Crc32 of each alone and b's length (below 2 GiB: zlib's
+// length type is 32 bits on Windows).
+uint32_t Crc32Combine(uint32_t crcA, uint32_t crcB, size_t lengthB);

@@ -25,8 +25,8 @@ struct Block {
     size_t size = 0;
     std::unique_ptr<char[]> dictionary;  // the file's bytes just before the block
     size_t dictionarySize = 0;
-    uint32_t crc = 0;  // at the last block: the file's CRC-32, size and digest
-    uint64_t total = 0;
+    uint32_t crc = 0;    // of the block's own bytes, by the worker
+    uint64_t total = 0;  // at the last block: the file's size and digest
     std::optional<Sha256Digest> sha256;
     std::string output;
     BlockEncoder::Result encoded;
@@ -38,7 +38,6 @@ struct ReadingFile {
     size_t index = 0;  // the next file to open, or the one open
     uint64_t expected = 0;
     uint64_t total = 0;
-    uint32_t crc = 0;
     std::unique_ptr<PackDigest> digest;
     std::string history;  // its last kDeflateWindow bytes read
 };
@@ -60,6 +59,7 @@ ZipStreamWriter::Conversion StoredToDeflated(size_t blockSize) {
 // What the writing side knows of the entry it is writing.
 struct WritingEntry {
     uint16_t method = kZipStored;
+    uint32_t crc = 0;  // of the blocks written so far
 };
 
 class Pipeline {
@@ -76,6 +76,7 @@ class Pipeline {
     void Stop();
     void ReaderLoop();
     void WorkerLoop(BlockEncoder& encoder);
+    static void Encode(BlockEncoder& encoder, Block& block);
     bool ReadNext(Block& block);
     void Fill(Block& block);
     void Finish(Block& block);
@@ -92,6 +93,7 @@ class Pipeline {
     std::vector<Block> blocks;  // a ring, by sequence number
     ReadingFile reading;
     WritingEntry entry;
+    std::string framed;                        // a block stored whole, in a deflated entry
     std::unique_ptr<BlockEncoder> ownEncoder;  // the writing thread's, without workers
 
     std::mutex lock;
@@ -231,18 +233,24 @@ void Pipeline::WorkerLoop(BlockEncoder& encoder) {
             block = &blocks[claimed++ % blocks.size()];
             block->state = Block::State::Encoding;
         }
-        try {
-            block->encoded =
-                encoder.Encode(block->dictionary.get(), block->dictionarySize, block->input.get(),
-                               block->size, block->last, &block->output);
-        } catch (const std::bad_alloc&) {
-            block->encoded = BlockEncoder::Result{};  // fails the archive, not the process
-        }
+        Encode(encoder, *block);
         {
             std::lock_guard<std::mutex> guard(lock);
             block->state = Block::State::Encoded;
         }
         encoded.notify_all();
+    }
+}
+
+// A block's checksum and deflate form, on whichever thread encodes it: what the reading
+// thread does not do, since it may be busy enough with a digest.
+void Pipeline::Encode(BlockEncoder& encoder, Block& block) {
+    block.crc = Crc32(0, block.input.get(), block.size);
+    try {
+        block.encoded = encoder.Encode(block.dictionary.get(), block.dictionarySize,
+                                       block.input.get(), block.size, block.last, &block.output);
+    } catch (const std::bad_alloc&) {
+        block.encoded = BlockEncoder::Result{};  // fails the archive, not the process
     }
 }
 
@@ -266,7 +274,6 @@ bool Pipeline::ReadNext(Block& block) {
         reading.open = true;
         reading.expected = block.opened.size;
         reading.total = 0;
-        reading.crc = 0;
         reading.history.clear();
         reading.digest.reset();
         if (items[reading.index].pinned) {
@@ -300,7 +307,6 @@ void Pipeline::Fill(Block& block) {
         block.size += got;
     }
     const char* data = block.input.get();
-    reading.crc = Crc32(reading.crc, data, block.size);
     if (reading.digest && block.readError == 0 && !reading.digest->Update(data, block.size)) {
         block.readError = reading.digest->Error();
     }
@@ -318,7 +324,6 @@ void Pipeline::Fill(Block& block) {
 
 // The file's last block carries what the whole file was; the file is closed.
 void Pipeline::Finish(Block& block) {
-    block.crc = reading.crc;
     block.total = reading.total;
     if (reading.digest && block.readError == 0) {
         Sha256Digest digest;
@@ -360,9 +365,7 @@ Block* Pipeline::NextToWrite(size_t sequence) {
         if (workers.empty() && block.state == Block::State::Read) {
             ++claimed;
             guard.unlock();
-            block.encoded =
-                ownEncoder->Encode(block.dictionary.get(), block.dictionarySize, block.input.get(),
-                                   block.size, block.last, &block.output);
+            Encode(*ownEncoder, block);
             guard.lock();
             block.state = Block::State::Encoded;
             continue;
@@ -391,6 +394,7 @@ PackResult Pipeline::Write(Block& block) {
         result.status = ZipStatus::OutOfMemory;
         return result;
     }
+    entry.crc = block.first ? block.crc : Crc32Combine(entry.crc, block.crc, block.size);
     if (block.first) {
         entry.method = block.encoded.deflated ? kZipDeflated : kZipStored;
         result.status = writer.BeginEntry(
@@ -400,9 +404,15 @@ PackResult Pipeline::Write(Block& block) {
         result.status = writer.ConvertEntry(StoredToDeflated(options.blockSize));
     }
     if (result.status == ZipStatus::Ok) {
-        result.status = entry.method == kZipStored
-                            ? writer.Data(block.input.get(), block.size)
-                            : writer.Data(block.output.data(), block.output.size());
+        if (entry.method == kZipStored) {
+            result.status = writer.Data(block.input.get(), block.size);
+        } else if (block.encoded.deflated) {
+            result.status = writer.Data(block.output.data(), block.output.size());
+        } else {
+            framed.clear();
+            FrameStored(block.input.get(), block.size, block.last, &framed);
+            result.status = writer.Data(framed.data(), framed.size());
+        }
     }
     if (result.status == ZipStatus::Ok && block.last) {
         return EndFile(block);
@@ -422,7 +432,7 @@ PackResult Pipeline::EndFile(Block& block) {
         outcome.kind = PackOutcome::Kind::Mismatch;
         result.status = writer.AbandonEntry();
     } else {
-        result.status = writer.EndEntry(block.crc, block.total);
+        result.status = writer.EndEntry(entry.crc, block.total);
     }
     if (result.status == ZipStatus::Ok && !done(block.file, outcome)) {
         result.status = ZipStatus::Stopped;

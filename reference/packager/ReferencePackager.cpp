@@ -298,7 +298,9 @@ int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::w
 int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& request,
                                         const DeploymentOptions& options, Contents& contents,
                                         std::string* why) {
-    ZipWriter writer(file);
+    ZipWriter::Options settings;
+    settings.flushEvery = 32 << 20;
+    ZipWriter writer(file, settings);
     std::vector<ZipWriter::FileToAdd> files;
     for (const Vendor& vendor : contents.vendors) {
         files.push_back({vendor.entry, vendor.path, vendor.pinned});

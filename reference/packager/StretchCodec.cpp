@@ -130,17 +130,17 @@ BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t diction
     if (!ready) {
         return result;
     }
-    if (size == 0) {
-        if (last) {
-            FrameStored(data, 0, true, out);
-        }
-        result.ok = true;
-        return result;
-    }
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     verdicts.clear();
+    bool anyShrinks = false;
     for (size_t at = 0; at < size; at += kStretchSize) {
         verdicts.push_back(StretchShrinks(bytes + at, std::min(kStretchSize, size - at)));
+        anyShrinks |= verdicts.back();
+    }
+    // A block stored whole is framed, when at all, by whoever needs its deflate form.
+    result.ok = true;
+    if (!anyShrinks) {
+        return result;
     }
     for (size_t start = 0; start < size;) {
         const bool shrinks = verdicts[start / kStretchSize];
@@ -156,7 +156,7 @@ BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t diction
             before.assign(dictionary + dictionarySize - fromDictionary, fromDictionary);
             before.append(data + start - fromData, fromData);
             if (!Deflate(before.data(), before.size(), data + start, end - start, final, out)) {
-                return result;
+                return Result{};
             }
         }
         // A stretch the sample misjudged is stored after all: never larger than stored.
@@ -167,7 +167,9 @@ BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t diction
         }
         start = end;
     }
-    result.ok = true;
+    if (!result.deflated) {
+        out->clear();  // misjudged throughout: stored whole after all
+    }
     return result;
 }
 

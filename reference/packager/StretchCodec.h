@@ -37,8 +37,10 @@ uint64_t FramedSize(uint64_t size);
 class BlockEncoder {
   public:
     struct Result {
-        bool ok = false;        // false: the encoder failed (memory)
-        bool deflated = false;  // some run was deflated; otherwise `out` only frames the input
+        bool ok = false;  // false: the encoder failed (memory)
+        // Some run was deflated, and `out` holds the block's deflate form. Otherwise `out` is
+        // empty: the block is stored whole, and its deflate form is FrameStored of it.
+        bool deflated = false;
     };
 
     virtual ~BlockEncoder() = default;

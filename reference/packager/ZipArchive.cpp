@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
+#include <system_error>
 #include <optional>
 
 #include "Sha256.h"
@@ -191,6 +193,57 @@ class FilePlatform : public PackPlatform {
 
 }  // namespace
 
+BackgroundFlush::~BackgroundFlush() {
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+    }
+    asked.notify_one();
+    if (thread.joinable()) {
+        thread.join();
+    }
+}
+
+bool BackgroundFlush::Ask() {
+    std::unique_lock<std::mutex> guard(lock);
+    if (error != 0) {
+        return false;
+    }
+    if (!thread.joinable()) {
+        try {
+            thread = std::thread(&BackgroundFlush::Run, this);
+        } catch (const std::system_error&) {
+            return true;  // the caller's last flush does it all
+        } catch (const std::bad_alloc&) {
+            return true;
+        }
+    }
+    pending = true;
+    guard.unlock();
+    asked.notify_one();
+    return true;
+}
+
+DWORD BackgroundFlush::Error() {
+    std::lock_guard<std::mutex> guard(lock);
+    return error;
+}
+
+void BackgroundFlush::Run() {
+    std::unique_lock<std::mutex> guard(lock);
+    for (;;) {
+        asked.wait(guard, [this] { return stopping || pending; });
+        if (stopping) {
+            return;
+        }
+        pending = false;
+        guard.unlock();
+        const DWORD failed = FlushFileBuffers(file) ? 0 : GetLastError();
+        guard.lock();
+        error = error != 0 ? error : failed;
+    }
+}
+
 template <typename Access>
 bool ZipWriter::FileSink::At(uint64_t at, Access access) {
     LARGE_INTEGER position;
@@ -211,6 +264,7 @@ bool ZipWriter::FileSink::At(uint64_t at, Access access) {
 
 bool ZipWriter::FileSink::Write(const void* data, size_t size) {
     const auto* p = static_cast<const char*>(data);
+    unflushed += size;
     while (size > 0) {
         DWORD done = 0;
         const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
@@ -220,6 +274,15 @@ bool ZipWriter::FileSink::Write(const void* data, size_t size) {
         }
         p += done;
         size -= done;
+    }
+    // Written through while the others go on reading and encoding: the final flush, which
+    // nothing overlaps, is left with little to do.
+    if (flushEvery != 0 && unflushed >= flushEvery) {
+        unflushed = 0;
+        if (!flusher.Ask()) {
+            error = flusher.Error();
+            return false;
+        }
     }
     return true;
 }
@@ -256,7 +319,7 @@ bool ZipWriter::FileSink::Truncate(uint64_t size) {
 }
 
 ZipWriter::ZipWriter(HANDLE target, Options given)
-    : options(given), sink(target), writer(sink, StreamOptions(given)) {}
+    : options(given), sink(target, given.flushEvery), writer(sink, StreamOptions(given)) {}
 
 ZipStatus ZipWriter::Noted(ZipStatus status) {
     if (status == ZipStatus::WriteFailed) {

@@ -6,7 +6,10 @@
 
 #include <windows.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +51,34 @@ class ZipReader {
     std::vector<ZipEntry> entries;
 };
 
+// Flushes a file on a thread of its own when asked, while its owner goes on writing. Under
+// Wine the flush runs beside the writes; on Windows, where a synchronous handle takes one
+// operation at a time, it costs the writer what a flush at the end would have.
+class BackgroundFlush {
+  public:
+    explicit BackgroundFlush(HANDLE target) : file(target) {}
+    ~BackgroundFlush();
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+
+    // Asks for a flush (one more, if one is running); false when an earlier one failed
+    // (Error() has why). Without a thread of its own it does nothing: the caller's last flush
+    // does it all.
+    bool Ask();
+    DWORD Error();
+
+  private:
+    void Run();
+
+    HANDLE file;
+    std::mutex lock;
+    std::condition_variable asked;
+    bool pending = false;
+    bool stopping = false;
+    DWORD error = 0;
+    std::thread thread;
+};
+
 // Writes an archive front to back into an open, seekable file (open for reading too: an entry
 // that turns out to shrink after a stored start is rewritten in place).
 class ZipWriter {
@@ -58,6 +89,10 @@ class ZipWriter {
         // Threads that encode blocks; 0: one per processor the process may run on, at most 16.
         unsigned workers = 0;
         size_t blockSize = 512 << 10;
+        // Has the file written through to disk, on a thread of its own, each time this many
+        // bytes have been written since (0: never), so that a caller who flushes at the end
+        // waits for little.
+        uint64_t flushEvery = 0;
     };
 
     // A file to add: its entry name, its path and, when pinned, the SHA-256 it must have.
@@ -100,7 +135,8 @@ class ZipWriter {
     // An open file as a ByteSink, keeping the error code of a failed write.
     class FileSink : public ByteSink {
       public:
-        explicit FileSink(HANDLE target) : file(target) {}
+        FileSink(HANDLE target, uint64_t every)
+            : file(target), flushEvery(every), flusher(target) {}
         bool Write(const void* data, size_t size) override;
         bool WriteAt(uint64_t offset, const void* data, size_t size) override;
         bool Truncate(uint64_t size) override;
@@ -113,6 +149,9 @@ class ZipWriter {
         bool At(uint64_t offset, Access access);
 
         HANDLE file;
+        uint64_t flushEvery;
+        BackgroundFlush flusher;
+        uint64_t unflushed = 0;
         DWORD error = 0;
     };
 

@@ -3,10 +3,13 @@
 // is flushed too before it is renamed into place), measured in turns, one copy then one
 // package, round after round, so that a machine busy for a moment costs both alike.
 // Usage: package_bench <set name> <set folder> [--rounds N] [--pinned] [--threads] [--crc]
+//        [--verdicts]
 //   --pinned   also the package with every file pinned in the catalog, against the platform's
 //              SHA-256 (CNG) of the same bytes: "pinned: package / platform SHA-256 ...: X.XX"
 //   --threads  also the encoding with one worker against one per processor
 //   --crc      also the CRC-32 in memory: zlib's, the tables, the packager's
+//   --verdicts also how the stretch test's verdicts compare with what deflate makes of each
+//              64 KiB stretch alone, and what the test costs against deflating
 // Its last line is "result <set> <package MiB/s> <package bytes>" for tools/bench.
 #include <windows.h>
 
@@ -24,6 +27,7 @@
 #include "PackagerInterface.h"
 #include "Queries.h"
 #include "Sha256.h"
+#include "StretchCodec.h"
 #include "Text.h"
 #include "WinResources.h"
 #include "ZipArchive.h"
@@ -250,6 +254,50 @@ void MeasureCrc() {
                 rate([](const char* p, size_t n) { return Crc32(0, p, n); }));
 }
 
+// Every stretch of the set judged (StretchShrinks) and deflated alone (zlib level 1): how
+// often the verdict matches what deflate makes of it, by bytes, and the time of each.
+void MeasureVerdicts(const DataSet& set) {
+    uint64_t bytes[2][2] = {};  // [judged to shrink][shrinks by a tenth]
+    double judging = 0, deflating = 0;
+    std::string data, out;
+    for (const std::wstring& name : set.names) {
+        const UniqueFile in(CreateFileW((L"vendor\\" + name).c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        LARGE_INTEGER size;
+        GetFileSizeEx(in.Get(), &size);
+        data.resize(static_cast<size_t>(size.QuadPart));
+        DWORD got = 0;
+        ReadFile(in.Get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr);
+        for (size_t at = 0; at < data.size(); at += kStretchSize) {
+            const size_t n = std::min(kStretchSize, data.size() - at);
+            const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
+            double start = Now();
+            const bool judged = StretchShrinks(p, n);
+            judging += Now() - start;
+            start = Now();
+            z_stream stream{};
+            deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+            out.resize(deflateBound(&stream, static_cast<uLong>(n)));
+            stream.next_in = const_cast<Bytef*>(p);
+            stream.avail_in = static_cast<uInt>(n);
+            stream.next_out = reinterpret_cast<Bytef*>(out.data());
+            stream.avail_out = static_cast<uInt>(out.size());
+            deflate(&stream, Z_FINISH);
+            const size_t deflated = out.size() - stream.avail_out;
+            deflateEnd(&stream);
+            deflating += Now() - start;
+            bytes[judged][deflated * 10 <= n * 9] += n;
+        }
+    }
+    const double all = static_cast<double>(set.bytes) / 100;
+    std::printf("stretch verdicts (64 KiB alone, against zlib level 1): judged to shrink and "
+                "shrank by a tenth %.1f%%, judged to shrink but did not %.1f%%, judged not to "
+                "but would %.1f%%, judged not to and would not %.1f%%\n",
+                bytes[1][1] / all, bytes[1][0] / all, bytes[0][1] / all, bytes[0][0] / all);
+    std::printf("stretch test: %.3f s, deflating every stretch %.3f s (%.1f%%)\n", judging,
+                deflating, 100 * judging / deflating);
+}
+
 std::wstring ExeFolder() {
     const std::wstring exe = ExecutablePath(&GetModuleFileNameW).text;
     return exe.substr(0, exe.find_last_of(L'\\'));
@@ -264,7 +312,7 @@ uint64_t FileSize(const std::wstring& path) {
 
 // The copy and the package in turns; then the pinned package and the hash in turns.
 int Measure(IPackager* packager, const std::string& name, const std::wstring& folder, int rounds,
-            bool pinned, bool threads) {
+            bool pinned, bool threads, bool verdicts) {
     const DataSet set = ListSet();
     if (set.names.empty() || !WriteCatalog(set, false)) {
         std::fprintf(stderr, "no data set in %s\n", ToUtf8(folder).c_str());
@@ -316,6 +364,9 @@ int Measure(IPackager* packager, const std::string& name, const std::wstring& fo
         std::printf("encoding speed-up (every processor / one worker): %.2f\n",
                     one.Best() / every.Best());
     }
+    if (verdicts) {
+        MeasureVerdicts(set);
+    }
     DeleteFileW((folder + L"\\package.zip").c_str());
     std::printf("result %s %.1f %llu\n", name.c_str(), set.Mib() / package.Best(),
                 static_cast<unsigned long long>(packageBytes));
@@ -334,7 +385,7 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     const std::wstring folder = FromUtf8(argv[2]);
     int rounds = 5;
-    bool pinned = false, threads = false, crc = false;
+    bool pinned = false, threads = false, crc = false, verdicts = false;
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--rounds" && i + 1 < argc) {
@@ -343,6 +394,7 @@ int main(int argc, char** argv) {
         pinned |= arg == "--pinned";
         threads |= arg == "--threads";
         crc |= arg == "--crc";
+        verdicts |= arg == "--verdicts";
     }
     const UniqueModule library(
         LoadLibraryW((ExeFolder() + L"\\reference\\KQPackager.dll").c_str()));
@@ -360,5 +412,5 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no folder %s\n", argv[2]);
         return 2;
     }
-    return Measure(packager.Get(), name, folder, rounds, pinned, threads);
+    return Measure(packager.Get(), name, folder, rounds, pinned, threads, verdicts);
 }

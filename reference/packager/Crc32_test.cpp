@@ -43,6 +43,14 @@ TEST(Crc32, ChainsAcrossPiecesOfAnySize) {
     }
     EXPECT_EQ(chained, whole);
     EXPECT_EQ(Crc32(0, "123456789", 9), 0xCBF43926u);  // the standard check value
+
+    // Pieces checksummed apart, as the workers do, combine to the whole.
+    uint32_t combined = 0;
+    for (size_t at = 0, step = 0; at < bytes.size(); at += step, step = step * 5 + 3) {
+        const size_t n = std::min(step, bytes.size() - at);
+        combined = Crc32Combine(combined, Crc32(0, bytes.data() + at, n), n);
+    }
+    EXPECT_EQ(combined, whole);
 }
 
 }  // namespace

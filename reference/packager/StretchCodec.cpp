@@ -75,8 +75,9 @@ struct Sample {
         return bits * 10 <= uint64_t{bytes} * 72 * 65536;
     }
 
-    // One sequence in eight seen before: matches take more than a tenth off.
-    bool Repetitive() const { return sequences > 0 && repeats * 8 >= sequences; }
+    // One sequence in sixteen seen before in so small a sample: matches take a tenth off. (In
+    // random bytes next to none repeats; in a stretch that is a third program code, enough.)
+    bool Repetitive() const { return sequences > 0 && repeats * 16 >= sequences; }
 };
 
 }  // namespace

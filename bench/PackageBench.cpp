@@ -261,8 +261,8 @@ void MeasureVerdicts(const DataSet& set) {
     double judging = 0, deflating = 0;
     std::string data, out;
     for (const std::wstring& name : set.names) {
-        const UniqueFile in(CreateFileW((L"vendor\\" + name).c_str(), GENERIC_READ,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        const UniqueFile in(CreateFileW((L"vendor\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, 0, nullptr));
         LARGE_INTEGER size;
         GetFileSizeEx(in.Get(), &size);
         data.resize(static_cast<size_t>(size.QuadPart));
@@ -290,10 +290,11 @@ void MeasureVerdicts(const DataSet& set) {
         }
     }
     const double all = static_cast<double>(set.bytes) / 100;
-    std::printf("stretch verdicts (64 KiB alone, against zlib level 1): judged to shrink and "
-                "shrank by a tenth %.1f%%, judged to shrink but did not %.1f%%, judged not to "
-                "but would %.1f%%, judged not to and would not %.1f%%\n",
-                bytes[1][1] / all, bytes[1][0] / all, bytes[0][1] / all, bytes[0][0] / all);
+    std::printf(
+        "stretch verdicts (64 KiB alone, against zlib level 1): judged to shrink and "
+        "shrank by a tenth %.1f%%, judged to shrink but did not %.1f%%, judged not to "
+        "but would %.1f%%, judged not to and would not %.1f%%\n",
+        bytes[1][1] / all, bytes[1][0] / all, bytes[0][1] / all, bytes[0][0] / all);
     std::printf("stretch test: %.3f s, deflating every stretch %.3f s (%.1f%%)\n", judging,
                 deflating, 100 * judging / deflating);
 }

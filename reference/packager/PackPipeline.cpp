@@ -2,109 +2,66 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <new>
 #include <system_error>
 
-#include "Crc32.h"
+#include "PackStages.h"
 
 namespace {
 
-// One block of one file on its way through the pipeline. The reading side fills it, a worker
-// encodes it, the writing side writes it and gives it back; its buffers are made once.
-struct Block {
-    enum class State { Free, Reading, Read, Encoding, Encoded };
-    State state = State::Free;
-    size_t file = 0;
-    bool first = false;
-    bool last = false;
-    PackPlatform::Opened opened;  // at a file's first block: what opening it found
-    uint32_t readError = 0;       // the file's read (or digest) failed; the block is its last
-    std::unique_ptr<char[]> input;
-    size_t size = 0;
-    std::unique_ptr<char[]> dictionary;  // the file's bytes just before the block
-    size_t dictionarySize = 0;
-    uint32_t crc = 0;    // of the block's own bytes, by the worker
-    uint64_t total = 0;  // at the last block: the file's size and digest
-    std::optional<Sha256Digest> sha256;
-    std::string output;
-    BlockEncoder::Result encoded;
-};
+using State = PackBlock::State;
 
-// What the reading side knows of the file it is reading.
-struct ReadingFile {
-    bool open = false;
-    size_t index = 0;  // the next file to open, or the one open
-    uint64_t expected = 0;
-    uint64_t total = 0;
-    std::unique_ptr<PackDigest> digest;
-    std::string history;  // its last kDeflateWindow bytes read
-};
-
-// An entry written stored so far, block by block, becomes deflated: each of its blocks is
-// framed as stored deflate blocks, as the encoder frames a block that does not shrink, so that
-// the bytes are the same as if the entry had been deflated from its start.
-ZipStreamWriter::Conversion StoredToDeflated(size_t blockSize) {
-    ZipStreamWriter::Conversion conversion;
-    conversion.method = kZipDeflated;
-    conversion.piece = blockSize;
-    conversion.sizeOf = [](size_t length) { return FramedSize(length); };
-    conversion.convert = [](const char* data, size_t length, std::string* out) {
-        FrameStored(data, length, false, out);
-    };
-    return conversion;
-}
-
-// What the writing side knows of the entry it is writing.
-struct WritingEntry {
-    uint16_t method = kZipStored;
-    uint32_t crc = 0;  // of the blocks written so far
-};
-
+// The stages side by side: a reading thread, a digest thread when a file is pinned (so that
+// the digest, the slowest work of all, waits for no read), the workers, and the calling
+// thread writing. Blocks go round a ring, by sequence number: the reader fills the free ones
+// in order, the workers claim them in order, and the writer takes them in order once encoded
+// and hashed, and frees them. A thread that cannot start leaves its stage to the writer.
 class Pipeline {
   public:
-    Pipeline(ZipStreamWriter& archive, PackPlatform& host, const PackOptions& given,
-             const std::vector<PackItem>& files, const PackDone& heard)
-        : writer(archive), platform(host), options(given), items(files), done(heard) {}
+    Pipeline(ZipStreamWriter& writer, PackPlatform& host, const PackOptions& given,
+             const std::vector<PackItem>& files, const PackDone& done)
+        : platform(host),
+          options(given),
+          items(files),
+          reading(host, files, given.blockSize),
+          digests(host, files),
+          writing(writer, files, given.blockSize, done) {}
     ~Pipeline() { Stop(); }
 
     PackResult Run();
 
   private:
     bool Start();
+    void StartThread(std::thread* thread, std::function<void()> body);
     void Stop();
     void ReaderLoop();
+    void DigestLoop();
     void WorkerLoop(BlockEncoder& encoder);
-    static void Encode(BlockEncoder& encoder, Block& block);
-    bool ReadNext(Block& block);
-    void Fill(Block& block);
-    void Finish(Block& block);
-    Block* NextToWrite(size_t sequence);
-    PackResult Write(Block& block);
-    PackResult EndFile(Block& block);
+    bool ReadInto(PackBlock& block);
+    PackBlock* NextToWrite(size_t sequence);
+    bool Help(PackBlock& block, size_t sequence, std::unique_lock<std::mutex>& guard);
 
-    ZipStreamWriter& writer;
     PackPlatform& platform;
     const PackOptions& options;
     const std::vector<PackItem>& items;
-    const PackDone& done;
-
-    std::vector<Block> blocks;  // a ring, by sequence number
-    ReadingFile reading;
-    WritingEntry entry;
-    std::string framed;                        // a block stored whole, in a deflated entry
+    BlockReader reading;
+    BlockDigests digests;
+    EntryWriter writing;
+    std::vector<PackBlock> blocks;
     std::unique_ptr<BlockEncoder> ownEncoder;  // the writing thread's, without workers
 
     std::mutex lock;
     std::condition_variable readable;  // a block was read, or the pipeline stops
-    std::condition_variable encoded;   // a block was encoded (or read, without workers)
+    std::condition_variable ready;     // a block was encoded or hashed (or read)
     std::condition_variable freed;     // a block was written and is free again
-    size_t readCount = 0;              // blocks the reading side has filled
-    size_t claimed = 0;                // blocks the workers have taken
+    size_t readCount = 0;              // blocks filled
+    size_t claimed = 0;                // blocks taken to encode
+    size_t hashedCount = 0;            // blocks through the digest stage
     bool readAll = false;              // every file has been read
     bool stopping = false;
-    std::thread reader;
+    bool outOfMemory = false;  // a thread could not start for want of memory
+    std::thread reader, hasher;
     std::vector<std::thread> workers;
 };
 
@@ -112,7 +69,7 @@ PackResult Pipeline::Run() {
     PackResult result;
     try {
         blocks.resize(2 * std::max(options.workers, 1u) + 2);
-        for (Block& block : blocks) {
+        for (PackBlock& block : blocks) {
             block.input.reset(new char[options.blockSize]);
             block.dictionary.reset(new char[kDeflateWindow]);
         }
@@ -121,14 +78,14 @@ PackResult Pipeline::Run() {
             return result;
         }
         for (size_t sequence = 0; result.status == ZipStatus::Ok; ++sequence) {
-            Block* block = NextToWrite(sequence);
+            PackBlock* block = NextToWrite(sequence);
             if (block == nullptr) {
                 break;
             }
-            result = Write(*block);
+            result = writing.Write(*block);
             {
                 std::lock_guard<std::mutex> guard(lock);
-                block->state = Block::State::Free;
+                block->state = State::Free;
             }
             freed.notify_all();
         }
@@ -139,34 +96,36 @@ PackResult Pipeline::Run() {
     return result;
 }
 
-// The reading thread and the workers. A thread the system cannot start leaves its work to
-// the writing thread; memory that runs out fails the archive, and the process goes on.
-bool Pipeline::Start() {
+// A thread the system cannot start leaves its work to the writing thread; memory that runs
+// out fails the archive, and the process goes on.
+void Pipeline::StartThread(std::thread* thread, std::function<void()> body) {
     try {
-        reader = platform.StartThread([this] { ReaderLoop(); });
+        *thread = platform.StartThread(std::move(body));
     } catch (const std::system_error&) {
     } catch (const std::bad_alloc&) {
-        return false;
+        outOfMemory = true;
+    }
+}
+
+bool Pipeline::Start() {
+    StartThread(&reader, [this] { ReaderLoop(); });
+    if (std::any_of(items.begin(), items.end(), [](const PackItem& i) { return i.pinned; })) {
+        StartThread(&hasher, [this] { DigestLoop(); });
     }
     workers.reserve(options.workers);
-    for (unsigned i = 0; i < options.workers; ++i) {
-        try {
-            std::unique_ptr<BlockEncoder> encoder = platform.NewEncoder(options.level);
-            BlockEncoder* raw = encoder.release();
-            workers.push_back(platform.StartThread([this, raw] {
-                const std::unique_ptr<BlockEncoder> owned(raw);
-                WorkerLoop(*owned);
-            }));
-        } catch (const std::system_error&) {
+    for (unsigned i = 0; i < options.workers && !outOfMemory; ++i) {
+        std::shared_ptr<BlockEncoder> encoder = platform.NewEncoder(options.level);
+        std::thread worker;
+        StartThread(&worker, [this, encoder] { WorkerLoop(*encoder); });
+        if (!worker.joinable()) {
             break;
-        } catch (const std::bad_alloc&) {
-            return false;
         }
+        workers.push_back(std::move(worker));
     }
     if (workers.empty()) {
         ownEncoder = platform.NewEncoder(options.level);
     }
-    return true;
+    return !outOfMemory;
 }
 
 void Pipeline::Stop() {
@@ -176,54 +135,78 @@ void Pipeline::Stop() {
     }
     readable.notify_all();
     freed.notify_all();
-    if (reader.joinable()) {
-        reader.join();
+    for (std::thread* thread : {&reader, &hasher}) {
+        if (thread->joinable()) {
+            thread->join();
+        }
     }
     for (std::thread& worker : workers) {
         worker.join();
     }
     workers.clear();
-    if (reading.open) {
-        platform.Close();
-        reading.open = false;
+}
+
+// Fills `block` with the next one, outside the lock; false after the last.
+bool Pipeline::ReadInto(PackBlock& block) {
+    const bool more = reading.Next(block);
+    std::lock_guard<std::mutex> guard(lock);
+    if (more) {
+        block.state = State::Read;
+        block.digestWanted = digests.Wanted(block);
+        ++readCount;
+    } else {
+        block.state = State::Free;
+        readAll = true;
     }
+    return more;
 }
 
 void Pipeline::ReaderLoop() {
-    for (;;) {
-        Block* block = nullptr;
+    for (bool more = true; more;) {
+        PackBlock* block = nullptr;
         {
             std::unique_lock<std::mutex> guard(lock);
-            Block& next = blocks[readCount % blocks.size()];
-            freed.wait(guard, [&] { return stopping || next.state == Block::State::Free; });
+            PackBlock& next = blocks[readCount % blocks.size()];
+            freed.wait(guard, [&] { return stopping || next.state == State::Free; });
             if (stopping) {
                 return;
             }
             block = &next;
-            block->state = Block::State::Reading;
+            block->state = State::Reading;
         }
-        const bool more = ReadNext(*block);
+        more = ReadInto(*block);
+        readable.notify_all();
+        ready.notify_all();
+    }
+}
+
+// Takes every block in order, hashing those of pinned files: no block is written, and so
+// none given back to the reader, before this stage has passed it.
+void Pipeline::DigestLoop() {
+    for (;;) {
+        PackBlock* block = nullptr;
+        {
+            std::unique_lock<std::mutex> guard(lock);
+            readable.wait(guard, [&] { return stopping || hashedCount < readCount; });
+            if (stopping) {
+                return;
+            }
+            block = &blocks[hashedCount % blocks.size()];
+        }
+        if (block->digestWanted) {
+            digests.Take(*block);
+        }
         {
             std::lock_guard<std::mutex> guard(lock);
-            if (more) {
-                block->state = Block::State::Read;
-                ++readCount;
-            } else {
-                block->state = Block::State::Free;
-                readAll = true;
-            }
+            ++hashedCount;
         }
-        readable.notify_all();
-        encoded.notify_all();
-        if (!more) {
-            return;
-        }
+        ready.notify_all();
     }
 }
 
 void Pipeline::WorkerLoop(BlockEncoder& encoder) {
     for (;;) {
-        Block* block = nullptr;
+        PackBlock* block = nullptr;
         {
             std::unique_lock<std::mutex> guard(lock);
             readable.wait(guard, [&] { return stopping || claimed < readCount; });
@@ -231,213 +214,63 @@ void Pipeline::WorkerLoop(BlockEncoder& encoder) {
                 return;
             }
             block = &blocks[claimed++ % blocks.size()];
-            block->state = Block::State::Encoding;
+            block->state = State::Encoding;
         }
-        Encode(encoder, *block);
+        EncodeBlock(encoder, *block);
         {
             std::lock_guard<std::mutex> guard(lock);
-            block->state = Block::State::Encoded;
+            block->state = State::Encoded;
         }
-        encoded.notify_all();
+        ready.notify_all();
     }
 }
 
-// A block's checksum and deflate form, on whichever thread encodes it: what the reading
-// thread does not do, since it may be busy enough with a digest.
-void Pipeline::Encode(BlockEncoder& encoder, Block& block) {
-    block.crc = Crc32(0, block.input.get(), block.size);
-    try {
-        block.encoded = encoder.Encode(block.dictionary.get(), block.dictionarySize,
-                                       block.input.get(), block.size, block.last, &block.output);
-    } catch (const std::bad_alloc&) {
-        block.encoded = BlockEncoder::Result{};  // fails the archive, not the process
-    }
-}
-
-// The next block of the files, into `block`; false when every file has been read.
-bool Pipeline::ReadNext(Block& block) {
-    block.first = !reading.open;
-    block.last = false;
-    block.readError = 0;
-    block.size = 0;
-    block.sha256.reset();
-    if (!reading.open) {
-        if (reading.index == items.size()) {
-            return false;
-        }
-        block.opened = platform.Open(reading.index);
-        if (block.opened.error != 0) {
-            block.file = reading.index++;
-            block.last = true;
-            return true;
-        }
-        reading.open = true;
-        reading.expected = block.opened.size;
-        reading.total = 0;
-        reading.history.clear();
-        reading.digest.reset();
-        if (items[reading.index].pinned) {
-            reading.digest = platform.NewDigest(&block.readError);
-        }
-    }
-    block.file = reading.index;
-    Fill(block);
-    if (block.last) {
-        Finish(block);
-    }
-    return true;
-}
-
-// The block's bytes: up to a block size of the file, never beyond the size it had when it
-// was opened. The block is the file's last when that size is reached, the file ends sooner,
-// or a read fails.
-void Pipeline::Fill(Block& block) {
-    block.dictionarySize = reading.history.size();
-    std::memcpy(block.dictionary.get(), reading.history.data(), reading.history.size());
-    const size_t want = static_cast<size_t>(
-        std::min<uint64_t>(options.blockSize, reading.expected - reading.total));
-    bool ended = false;
-    while (block.readError == 0 && block.size < want && !ended) {
-        size_t got = 0;
-        if (!platform.Read(block.input.get() + block.size, want - block.size, &got,
-                           &block.readError)) {
-            break;
-        }
-        ended = got == 0;
-        block.size += got;
-    }
-    const char* data = block.input.get();
-    if (reading.digest && block.readError == 0 && !reading.digest->Update(data, block.size)) {
-        block.readError = reading.digest->Error();
-    }
-    reading.total += block.size;
-    if (block.size >= kDeflateWindow) {
-        reading.history.assign(data + block.size - kDeflateWindow, kDeflateWindow);
-    } else {
-        reading.history.append(data, block.size);
-        reading.history.erase(
-            0, reading.history.size() - std::min(reading.history.size(), kDeflateWindow));
-    }
-    block.last =
-        block.readError != 0 || ended || block.size < want || reading.total == reading.expected;
-}
-
-// The file's last block carries what the whole file was; the file is closed.
-void Pipeline::Finish(Block& block) {
-    block.total = reading.total;
-    if (reading.digest && block.readError == 0) {
-        Sha256Digest digest;
-        if (reading.digest->Finish(&digest)) {
-            block.sha256 = digest;
-        } else {
-            block.readError = reading.digest->Error();
-        }
-    }
-    platform.Close();
-    reading.open = false;
-    ++reading.index;
-}
-
-// The block to write next, once encoded; null after the last. Without a reading thread or
-// workers, the writing thread reads or encodes it itself.
-Block* Pipeline::NextToWrite(size_t sequence) {
-    Block& block = blocks[sequence % blocks.size()];
+// The block to write next, once encoded and past the digest stage; null after the last.
+PackBlock* Pipeline::NextToWrite(size_t sequence) {
+    PackBlock& block = blocks[sequence % blocks.size()];
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
-        if (block.state == Block::State::Encoded) {
+        if (block.state == State::Encoded && sequence < hashedCount) {
             return &block;
         }
         if (readAll && sequence >= readCount) {
             return nullptr;
         }
-        if (!reader.joinable() && sequence == readCount && block.state == Block::State::Free) {
-            guard.unlock();
-            const bool more = ReadNext(block);
-            guard.lock();
-            readAll = !more;
-            if (more) {
-                block.state = Block::State::Read;
-                ++readCount;
-            }
-            readable.notify_all();
-            continue;
+        if (!Help(block, sequence, guard)) {
+            ready.wait(guard);
         }
-        if (workers.empty() && block.state == Block::State::Read) {
-            ++claimed;
-            guard.unlock();
-            Encode(*ownEncoder, block);
-            guard.lock();
-            block.state = Block::State::Encoded;
-            continue;
-        }
-        encoded.wait(guard);
     }
 }
 
-PackResult Pipeline::Write(Block& block) {
-    const PackItem& item = items[block.file];
-    PackResult result;
-    result.file = block.file;
-    if (block.first && block.opened.error != 0) {
-        PackOutcome outcome;
-        outcome.kind = PackOutcome::Kind::OpenFailed;
-        outcome.error = block.opened.error;
-        result.status = done(block.file, outcome) ? ZipStatus::Ok : ZipStatus::Stopped;
-        return result;
-    }
-    if (block.readError != 0) {
-        result.status = ZipStatus::ReadFailed;
-        result.error = block.readError;
-        return result;
-    }
-    if (!block.encoded.ok) {
-        result.status = ZipStatus::OutOfMemory;
-        return result;
-    }
-    entry.crc = block.first ? block.crc : Crc32Combine(entry.crc, block.crc, block.size);
-    if (block.first) {
-        entry.method = block.encoded.deflated ? kZipDeflated : kZipStored;
-        result.status = writer.BeginEntry(
-            item.name, entry.method, block.opened.size >= kZip64FromSize, block.opened.modified);
-    } else if (entry.method == kZipStored && block.encoded.deflated) {
-        entry.method = kZipDeflated;
-        result.status = writer.ConvertEntry(StoredToDeflated(options.blockSize));
-    }
-    if (result.status == ZipStatus::Ok) {
-        if (entry.method == kZipStored) {
-            result.status = writer.Data(block.input.get(), block.size);
-        } else if (block.encoded.deflated) {
-            result.status = writer.Data(block.output.data(), block.output.size());
-        } else {
-            framed.clear();
-            FrameStored(block.input.get(), block.size, block.last, &framed);
-            result.status = writer.Data(framed.data(), framed.size());
+// Does for `block` the work of a stage whose thread did not start; false when there is none
+// to do. Called and returning with the lock held.
+bool Pipeline::Help(PackBlock& block, size_t sequence, std::unique_lock<std::mutex>& guard) {
+    if (!reader.joinable() && sequence == readCount && block.state == State::Free) {
+        block.state = State::Reading;
+        guard.unlock();
+        ReadInto(block);
+        readable.notify_all();
+    } else if (!hasher.joinable() && sequence == hashedCount && block.state != State::Reading &&
+               block.state != State::Free) {
+        if (block.digestWanted) {
+            guard.unlock();
+            digests.Take(block);
+            guard.lock();
         }
-    }
-    if (result.status == ZipStatus::Ok && block.last) {
-        return EndFile(block);
-    }
-    return result;
-}
-
-// Checks the file's digest, ends or takes back its entry and says what became of it.
-PackResult Pipeline::EndFile(Block& block) {
-    const PackItem& item = items[block.file];
-    PackResult result;
-    result.file = block.file;
-    PackOutcome outcome;
-    outcome.size = block.total;
-    outcome.sha256 = block.sha256;
-    if (item.pinned && block.sha256 != item.pinned) {
-        outcome.kind = PackOutcome::Kind::Mismatch;
-        result.status = writer.AbandonEntry();
+        ++hashedCount;
+        return true;
+    } else if (workers.empty() && block.state == State::Read) {
+        ++claimed;
+        guard.unlock();
+        EncodeBlock(*ownEncoder, block);
+        guard.lock();
+        block.state = State::Encoded;
+        return true;
     } else {
-        result.status = writer.EndEntry(entry.crc, block.total);
+        return false;
     }
-    if (result.status == ZipStatus::Ok && !done(block.file, outcome)) {
-        result.status = ZipStatus::Stopped;
-    }
-    return result;
+    guard.lock();
+    return true;
 }
 
 }  // namespace

@@ -299,7 +299,7 @@ int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& reque
                                         const DeploymentOptions& options, Contents& contents,
                                         std::string* why) {
     ZipWriter::Options settings;
-    settings.flushEvery = 32 << 20;
+    settings.flushEvery = 16 << 20;
     ZipWriter writer(file, settings);
     std::vector<ZipWriter::FileToAdd> files;
     for (const Vendor& vendor : contents.vendors) {

@@ -7,9 +7,10 @@
 #include "CmdLineHelper.h"
 #include "CommandLineChecker.h"
 #include "PackagerParams.h"
+#include "PackagerWrapper.h"
 #include "Util.h"
 
-int32_t RunCommandLine(int argc, const wchar_t* const* argv, const PackagingPlatform& platform) {
+int32_t RunCommandLine(int argc, const wchar_t* const* argv, PackagingPlatform& platform) {
     std::setlocale(LC_ALL, "");
     CmdLineHelper store(argc, argv);
     CommandLineChecker checker(store);

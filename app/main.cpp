@@ -3,6 +3,7 @@
 
 #include "LibrarySearch.h"
 #include "Logger.h"
+#include "PackagingPlatform.h"
 #include "RunCommandLine.h"
 #include "WinResources.h"
 
@@ -17,5 +18,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
         return 1;
     }
     UniqueLocalMemory arguments(argv);
-    return RunCommandLine(argc, argv);
+    RealPackagingPlatform platform;
+    return RunCommandLine(argc, argv, platform);
 }

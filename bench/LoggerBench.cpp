@@ -11,7 +11,8 @@
 #include <iostream>
 #include <string>
 
-#include "LoggerTesting.h"
+#include "Logger.h"
+#include "LoggerPlatform.h"
 
 namespace {
 
@@ -19,7 +20,34 @@ double Seconds(std::chrono::steady_clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// The real platform, with the debugger output discarded when asked ("--no-debugger-output"),
+// to separate the logger's own cost from OutputDebugStringW's.
+class BenchPlatform : public RealLoggerPlatform {
+  public:
+    bool quiet = false;
+    void Wide(const wchar_t* text) override {
+        if (!quiet) {
+            RealLoggerPlatform::Wide(text);
+        }
+    }
+    void Narrow(const char* text) override {
+        if (!quiet) {
+            RealLoggerPlatform::Narrow(text);
+        }
+    }
+};
+
+BenchPlatform& Platform() {
+    static BenchPlatform platform;
+    return platform;
+}
+
 }  // namespace
+
+// This program's process-wide logger: set up by main before the first report.
+LoggerPlatform& ProcessLoggerPlatform() {
+    return Platform();
+}
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
@@ -27,13 +55,7 @@ int main(int argc, char** argv) {
     // "--no-debugger-output" separates the logger's own cost from the platform's
     // OutputDebugStringW, which every report without an event library pays.
     const bool quietDebugger = argc > 2 && std::string(argv[2]) == "--no-debugger-output";
-    if (quietDebugger) {
-        LoggerPlatform platform = LoggerPlatform::Real();
-        platform.debugOutput = {[](const wchar_t*) {}, [](const char*) {}};
-        LoggerHelper* quiet = LoggerTesting::Create(platform, L"logger_bench.exe", nullptr);
-        quiet->Init();
-        delete LoggerTesting::ExchangeInstance(quiet);
-    }
+    Platform().quiet = quietDebugger;
     const int rounds = 3;
     const std::wstring process = L"logger_bench.exe";
     LogReport(kLevelInfo, L"Bench", L"%s", L"warm-up: binds the logger");

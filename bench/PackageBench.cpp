@@ -300,7 +300,8 @@ void MeasureVerdicts(const DataSet& set) {
 }
 
 std::wstring ExeFolder() {
-    const std::wstring exe = ExecutablePath(&GetModuleFileNameW).text;
+    RealModuleFileName source;
+    const std::wstring exe = ExecutablePath(source).text;
     return exe.substr(0, exe.find_last_of(L'\\'));
 }
 

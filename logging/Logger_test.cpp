@@ -12,6 +12,8 @@
 #include "Fault.h"
 #include "Guard.h"
 #include "LogCapture.h"
+#include "Logger.h"
+#include "LoggerHelper.h"
 #include "TestEnv.h"
 
 namespace {
@@ -103,32 +105,9 @@ TEST(LoggerTrace, AnEmptyOrNullFormatGivesNoFormatLine) {
               L"test.exe:Logger:Logger::Trace: unexpected exception during reporting. \n\n");
 }
 
-int __stdcall ThrowingEvent(int, const wchar_t*, const wchar_t*, const wchar_t*) {
-    throw std::runtime_error("event library threw");
-}
-
-int faultingCalls = 0;
-int __stdcall FaultingEvent(int, const wchar_t*, const wchar_t*, const wchar_t*) {
-    ++faultingCalls;
-    RaiseAccessViolation();
-    return 0;
-}
-
-struct SwappedLogger {
-    explicit SwappedLogger(ReportEventExFn entry)
-        : logger(LoggerTesting::Create(LogCapture::Platform(), L"probe.exe", entry)),
-          previous(LoggerTesting::ExchangeInstance(logger)) {}
-    ~SwappedLogger() {
-        LoggerTesting::ExchangeInstance(previous);
-        delete logger;
-    }
-    LoggerHelper* logger;
-    LoggerHelper* previous;
-};
-
 TEST(LogReport, AThrownExceptionWhileReportingIsCaughtAndTraced) {
-    LogCapture capture(false);  // captures the stream and the debugger output
-    SwappedLogger swapped(&ThrowingEvent);
+    LogCapture capture(true);
+    capture.Platform().eventMode = RecordingLoggerPlatform::EventMode::Throws;
     LogReport(kLevelInfo, L"C", L"msg");
     const auto& debug = capture.DebugStrings();
     // Each trace's own report threw again: noted in the debugger output, no recursion.
@@ -140,107 +119,127 @@ TEST(LogReport, AThrownExceptionWhileReportingIsCaughtAndTraced) {
 }
 
 TEST(LogReport, AnEventLibraryThatFaultsEveryTimeDoesNotStopTheRun) {
-    LogCapture capture(false);
-    SwappedLogger swapped(&FaultingEvent);
-    faultingCalls = 0;
+    LogCapture capture(true);
+    capture.Platform().eventMode = RecordingLoggerPlatform::EventMode::Faults;
     for (int i = 0; i < 3; ++i) {
         LogReport(kLevelInfo, L"C", L"report %d", i);
     }
     // Each report: its own call and one per trace, never more.
-    EXPECT_EQ(faultingCalls, 9);
+    EXPECT_EQ(capture.Platform().eventCalls, 9);
     EXPECT_EQ(capture.DebugStrings().size(), 12u);
     // The stream still got every line, traces included.
-    EXPECT_THAT(capture.Output(), HasSubstr(L"probe.exe:C:report 2\n"));
+    EXPECT_THAT(capture.Output(), HasSubstr(L"test.exe:C:report 2\n"));
 }
 
-HRESULT FolderFails(wchar_t** folder) {
-    *folder = nullptr;
-    return E_FAIL;
-}
-
-std::wstring injectedFolder;
-HRESULT FolderFromTest(wchar_t** folder) {
-    const size_t bytes = (injectedFolder.size() + 1) * sizeof(wchar_t);
-    *folder = static_cast<wchar_t*>(CoTaskMemAlloc(bytes));
-    memcpy(*folder, injectedFolder.c_str(), bytes);
-    return S_OK;
-}
-
-DWORD WINAPI NoModuleName(HMODULE, LPWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-}
-
-// A logger on the real platform but for the two calls given, its debugger output captured,
-// after Init.
+// A logger of the test's own on `platform`, its wcout captured, after Init.
 struct InitCase {
-    LoggerHelper* logger;
     LogCapture capture{false};
-    InitCase(ModuleFileNameFn moduleFileName, HRESULT (*commonFilesFolder)(wchar_t**)) {
-        LoggerPlatform platform = LogCapture::Platform();
-        platform.moduleFileName = moduleFileName;
-        platform.commonFilesFolder = commonFilesFolder;
-        logger = LoggerTesting::Create(platform, L"", nullptr);
+    LoggerHelper logger;
+    explicit InitCase(LoggerPlatform& platform) : logger(platform) {
         capture.Clear();
-        logger->Init();
+        logger.Init();
     }
-    ~InitCase() { delete logger; }
-    const std::wstring& ProcessName() const { return LoggerTesting::ProcessName(*logger); }
-    const std::wstring& EventDllPath() const { return LoggerTesting::EventDllPath(*logger); }
-    HMODULE EventDll() const { return LoggerTesting::EventDll(*logger); }
-    ReportEventExFn ReportEventEx() const { return LoggerTesting::ReportEventEx(*logger); }
-    FARPROC ReportEventEx2() const { return LoggerTesting::ReportEventEx2(*logger); }
 };
 
+RecordingLoggerPlatform Recording(const wchar_t* programPath, HRESULT folderResult) {
+    RecordingLoggerPlatform platform;
+    platform.programPath = programPath;
+    platform.folderResult = folderResult;
+    return platform;
+}
+
 TEST(LoggerInit, NamesTheProcessAfterItsExecutable) {
-    InitCase c(&GetModuleFileNameW, &FolderFails);
-    EXPECT_EQ(c.ProcessName(), L"logging_test.exe");
+    RecordingLoggerPlatform platform = Recording(L"C:\\tools\\logging_test.exe", E_FAIL);
+    InitCase c(platform);
+    EXPECT_EQ(c.logger.ProcessName(), L"logging_test.exe");
 }
 
 TEST(LoggerInit, AMissingExecutablePathLeavesTheNameEmpty) {
-    InitCase c(&NoModuleName, &FolderFails);
-    EXPECT_EQ(c.ProcessName(), L"");
+    RecordingLoggerPlatform platform = Recording(L"", E_FAIL);
+    platform.programPathError = ERROR_ACCESS_DENIED;
+    InitCase c(platform);
+    EXPECT_EQ(c.logger.ProcessName(), L"");
     // Both path queries report to the debugger output only, never through the logger.
-    ASSERT_EQ(c.capture.DebugStrings().size(), 3u);
-    EXPECT_THAT(c.capture.DebugStrings()[0], HasSubstr(L"GetExePath failed. Err = 5\n"));
-    EXPECT_EQ(c.capture.DebugStrings()[1], L"GetNameFromPath: null path specified");
-    EXPECT_THAT(c.capture.DebugStrings()[2], HasSubstr(L"GetFolderPath failed"));
+    ASSERT_EQ(platform.debugStrings.size(), 3u);
+    EXPECT_THAT(platform.debugStrings[0], HasSubstr(L"GetExePath failed. Err = 5\n"));
+    EXPECT_EQ(platform.debugStrings[1], L"GetNameFromPath: null path specified");
+    EXPECT_THAT(platform.debugStrings[2], HasSubstr(L"GetFolderPath failed"));
+    EXPECT_TRUE(c.capture.DebugStrings().empty()) << "nothing through the process logger";
 }
 
 TEST(LoggerInit, AFolderLookupFailureIsSelfReported) {
-    InitCase c(&GetModuleFileNameW, &FolderFails);
+    RecordingLoggerPlatform platform = Recording(L"C:\\x.exe", E_FAIL);
+    InitCase c(platform);
     const std::wstring expected =
         L"LoggerHelper: LoggerHelper::Init GetFolderPath failed with code = -2147467259\n";
     EXPECT_EQ(c.capture.Output(), expected);
-    ASSERT_EQ(c.capture.DebugStrings().size(), 1u);
-    EXPECT_EQ(c.capture.DebugStrings()[0], expected);
-    EXPECT_EQ(c.EventDllPath(), L"");
-    EXPECT_EQ(c.EventDll(), nullptr);
+    EXPECT_EQ(platform.debugStrings, std::vector<std::wstring>{expected});
+    EXPECT_EQ(c.logger.EventDllPath(), L"");
+    EXPECT_TRUE(platform.librariesBound.empty()) << "no load is tried";
+    EXPECT_FALSE(c.logger.ReportsToEventLibrary());
 }
 
-HRESULT FolderFaults(wchar_t**) {
-    RaiseAccessViolation();
-    return S_OK;
-}
+// A Common Files lookup that faults, as a broken shell extension might.
+class FaultingFolderPlatform : public RecordingLoggerPlatform {
+  public:
+    HRESULT CommonFilesFolder(std::wstring*) override {
+        RaiseAccessViolation();
+        return S_OK;
+    }
+};
 
 TEST(LoggerInit, AFaultWhileBindingEndsInTheFailedSelfReportAndTheLoggerStillWorks) {
-    InitCase c(&GetModuleFileNameW, &FolderFaults);
+    FaultingFolderPlatform platform;
+    platform.programPath = L"C:\\logging_test.exe";
+    InitCase c(platform);
     EXPECT_EQ(c.capture.Output(), L"LoggerHelper: LoggerHelper::Init failed\n");
-    EXPECT_EQ(c.EventDll(), nullptr);
-    EXPECT_EQ(c.ReportEventEx(), nullptr);
-    c.logger->Report(kLevelInfo, L"C", L"after");
+    EXPECT_FALSE(c.logger.ReportsToEventLibrary());
+    c.logger.Report(kLevelInfo, L"C", L"after");
     EXPECT_THAT(c.capture.Output(), HasSubstr(L"logging_test.exe:C:after\n"));
+    EXPECT_EQ(platform.debugStrings.back(), L"logging_test.exe:C:after\n");
 }
 
 TEST(LoggerInit, AMissingLibraryIsSelfReportedWithItsError) {
-    TempDir folder;
-    injectedFolder = folder.Path();
-    InitCase c(&GetModuleFileNameW, &FolderFromTest);
-    EXPECT_EQ(c.EventDllPath(), folder.Path() + L"\\Quorvel\\ZelNSEvent.dll");
+    RecordingLoggerPlatform platform = Recording(L"C:\\x.exe", S_OK);
+    platform.commonFiles = L"D:\\Common";
+    platform.loadError = ERROR_MOD_NOT_FOUND;
+    InitCase c(platform);
+    EXPECT_EQ(c.logger.EventDllPath(), L"D:\\Common\\Quorvel\\ZelNSEvent.dll");
+    EXPECT_EQ(platform.librariesBound, std::vector<std::wstring>{c.logger.EventDllPath()});
     EXPECT_EQ(c.capture.Output(),
               L"LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. \n");
-    EXPECT_EQ(c.ReportEventEx(), nullptr);
+    EXPECT_FALSE(c.logger.ReportsToEventLibrary());
 }
+
+TEST(LoggerInit, TwoLoggersOnTwoPlatformsKeepApart) {
+    RecordingLoggerPlatform first = Recording(L"C:\\first.exe", S_OK);
+    RecordingLoggerPlatform second = Recording(L"C:\\second.exe", S_OK);
+    second.eventMode = RecordingLoggerPlatform::EventMode::Missing;
+    InitCase a(first);
+    InitCase b(second);
+    a.logger.Report(kLevelWarning, L"A", L"to the event library");
+    b.logger.Report(kLevelInfo, L"B", L"to the debugger output");
+    ASSERT_EQ(first.events.size(), 1u);
+    EXPECT_EQ(first.events[0].processName, L"first.exe");
+    EXPECT_TRUE(first.debugStrings.empty());
+    EXPECT_TRUE(second.events.empty());
+    EXPECT_EQ(second.debugStrings,
+              std::vector<std::wstring>{L"second.exe:B:to the debugger output\n"});
+}
+
+// The real platform but for its Common Files folder, which is the test's, and its debugger
+// output, which it records.
+class FolderPlatform : public RealLoggerPlatform {
+  public:
+    explicit FolderPlatform(std::wstring given) : folder(std::move(given)) {}
+    HRESULT CommonFilesFolder(std::wstring* answer) override {
+        *answer = folder;
+        return S_OK;
+    }
+    void Wide(const wchar_t* text) override { debugStrings.emplace_back(text); }
+    std::wstring folder;
+    std::vector<std::wstring> debugStrings;
+};
 
 void InstallDouble(const TempDir& folder, const wchar_t* variant) {
     CreateDirectoryW((folder / L"Quorvel").c_str(), nullptr);
@@ -249,36 +248,34 @@ void InstallDouble(const TempDir& folder, const wchar_t* variant) {
                   (folder / L"Quorvel\\ZelNSEvent.dll").c_str(), FALSE));
 }
 
-TEST(LoggerInit, BindsBothExportsOfALibraryThatHasThem) {
+TEST(LoggerInit, TheRealPlatformBindsALibraryThatHasTheExport) {
     TempDir folder;
     InstallDouble(folder, L"events-recording");
-    injectedFolder = folder.Path();
+    FolderPlatform platform(folder.Path());
     {
-        InitCase c(&GetModuleFileNameW, &FolderFromTest);
-        EXPECT_NE(c.EventDll(), nullptr);
-        EXPECT_NE(c.ReportEventEx(), nullptr);
-        EXPECT_NE(c.ReportEventEx2(), nullptr);
+        InitCase c(platform);
+        EXPECT_TRUE(c.logger.ReportsToEventLibrary());
         EXPECT_EQ(c.capture.Output(), L"");
     }
 }
 
-TEST(LoggerInit, ALibraryWithoutTheExportStaysLoadedWithoutAMessage) {
+TEST(LoggerInit, ALibraryWithoutTheExportIsBoundWithoutAMessageAndNotReportedTo) {
     TempDir folder;
     InstallDouble(folder, L"events-noexport");
-    injectedFolder = folder.Path();
-    InitCase c(&GetModuleFileNameW, &FolderFromTest);
-    EXPECT_NE(c.EventDll(), nullptr);
-    EXPECT_EQ(c.ReportEventEx(), nullptr);
-    EXPECT_NE(c.ReportEventEx2(), nullptr);
+    FolderPlatform platform(folder.Path());
+    InitCase c(platform);
+    EXPECT_FALSE(c.logger.ReportsToEventLibrary());
     EXPECT_EQ(c.capture.Output(), L"");
-    EXPECT_TRUE(c.capture.DebugStrings().empty());
+    EXPECT_TRUE(platform.debugStrings.empty());
+    c.logger.Report(kLevelInfo, L"C", L"m");
+    EXPECT_EQ(platform.debugStrings, std::vector<std::wstring>{L"logging_test.exe:C:m\n"});
 }
 
 TEST(SelfReport, CutsAt4095Characters) {
     LogCapture capture(false);
-    LoggerHelper* logger = LoggerTesting::Create(LogCapture::Platform(), L"x.exe", nullptr);
-    logger->SelfReport(L"%s", std::wstring(5000, L'z').c_str());
-    delete logger;
+    RecordingLoggerPlatform platform;
+    LoggerHelper logger(platform);
+    logger.SelfReport(L"%s", std::wstring(5000, L'z').c_str());
     EXPECT_EQ(capture.Output(), L"LoggerHelper: " + std::wstring(4095, L'z') + L"\n");
 }
 

@@ -4,26 +4,17 @@
 #include <string>
 #include <vector>
 
-#include "PackagerBinding.h"
 #include "PackagerInterface.h"
 #include "PackagerParams.h"
+#include "PackagingPlatform.h"
 #include "WinResources.h"
-
-// What the wrapper takes from its surroundings; the real ones unless a test injects others.
-struct PackagingPlatform {
-    CreateOutcome (*createPackager)(IPackager** packager);  // CreatePackagerFromLibrary
-    std::wstring (*exeDir)();  // where the packager library is copied to
-
-    static PackagingPlatform Real();
-};
 
 // Everything one packaging run needs: its own copy of the parameters, the paths derived
 // from them and the one reference to the library's packager object, released when the
 // wrapper is destroyed. Every message goes out under "Deployment Packager Wrapper".
 class PackagerWrapper {
   public:
-    PackagerWrapper(const PackagerParams& params,
-                    const PackagingPlatform& platform = PackagingPlatform::Real());
+    PackagerWrapper(const PackagerParams& params, PackagingPlatform& platform);
     virtual ~PackagerWrapper();
     PackagerWrapper(const PackagerWrapper&) = delete;
     PackagerWrapper& operator=(const PackagerWrapper&) = delete;
@@ -41,13 +32,6 @@ class PackagerWrapper {
     // CreatePackage. 0 when the package was created and is where it was asked for; 1 for a
     // failure the wrapper detects; otherwise the failing library call's status.
     int32_t BuildPackage();
-
-    const std::wstring& CatalogFile() const { return catalogFile; }
-    const std::wstring& OutputDir() const { return outputDir; }
-    const std::wstring& PackagerLog() const { return packagerLog; }
-    const std::wstring& DeploymentLog() const { return deploymentLog; }
-    const std::wstring& PackageFile() const { return packageFile; }
-    const std::wstring& EventsHandlerDll() const { return eventsHandlerDll; }
 
   private:
     // The steps of PrepareEnvironment, in their order.
@@ -70,7 +54,7 @@ class PackagerWrapper {
     int32_t CreatePackageOf(const std::vector<PatchInfo>& patches);
     DeploymentOptions ChooseDeploymentOptions() const;
 
-    PackagingPlatform platform;
+    PackagingPlatform& platform;
 
     UniqueComReference<IPackager> packager;
     PatchInfo patchInfo{};
@@ -92,6 +76,6 @@ class PackagerWrapper {
     bool preserveTempFiles = false;
 };
 
-// Runs one build for the parameters and returns its result (the process exit code).
-int32_t RunPackager(const PackagerParams& params,
-                    const PackagingPlatform& platform = PackagingPlatform::Real());
+// Runs one build for the parameters on `platform` and returns its result (the process exit
+// code).
+int32_t RunPackager(const PackagerParams& params, PackagingPlatform& platform);

@@ -25,39 +25,51 @@ const GUID kOther = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 
 const char* kPatchText = "CA25DBE4-81D5-4467-8D0B-D4F05B31A942";
 const char* kOtherText = "11111111-2222-3333-4444-555555555555";
 
-std::wstring exeDirForTest;
-std::wstring ExeDirForTest() {
-    return exeDirForTest;
-}
+// A packaging platform of the test's own: a scripted packager (or none that binds), the calls
+// it receives recorded, and an executable folder of the test's choosing.
+class ScriptedPlatform : public PackagingPlatform {
+  public:
+    CreateOutcome CreatePackager(IPackager** packager) override {
+        CreateOutcome outcome;
+        if (notBound) {
+            outcome.faultCode = notBoundCode;
+            return outcome;
+        }
+        outcome.returned = true;
+        outcome.status = ScriptedPackager::Create(
+            script, [this](const std::string& line) { record.push_back(line); }, &IID_IPackager,
+            packager);
+        return outcome;
+    }
+    std::wstring ExeDir() override { return exeDir; }
 
-class Build;
-Build* currentBuild = nullptr;  // the build whose script the fake CreatePackager plays
-CreateOutcome CreateScriptedPackager(IPackager** packager);
+    PackagerScript script;
+    std::vector<std::string> record;
+    std::wstring exeDir;
+    bool notBound = false;
+    uint32_t notBoundCode = 0;
+};
 
 // One build against a scripted packager, in a fresh folder with a catalog and an output
 // folder, and the current directory set to a folder of its own.
 class Build : public ::testing::Test {
   public:
     void SetUp() override {
-        currentBuild = this;
         catalog = dir / L"catalog";
         output = dir / L"out";
         work = dir / L"work";
-        exeDirForTest = dir / L"bin";
-        for (const std::wstring& folder : {catalog, output, work, exeDirForTest}) {
+        platform.exeDir = dir / L"bin";
+        for (const std::wstring& folder : {catalog, output, work, platform.exeDir}) {
             CreateDirectoryW(folder.c_str(), nullptr);
         }
         WriteTextFile(catalog + L"\\windowspatchdata.zip", "catalog");
         previousDirectory = GetCurrentDirectoryPath();
         SetCurrentDirectoryW(work.c_str());
-        script.patches = {{kOther, 0x409, L"other.msp"}, {kPatch, 0x409, L"patch.msp"}};
-        Util::Instance();  // its first report is not part of any build's messages
+        platform.script.patches = {{kOther, 0x409, L"other.msp"}, {kPatch, 0x409, L"patch.msp"}};
+        GetExeDir();  // the Util instance's first report is not part of any build's messages
     }
 
-    void TearDown() override {
-        SetCurrentDirectoryW(previousDirectory.c_str());
-        currentBuild = nullptr;
-    }
+    void TearDown() override { SetCurrentDirectoryW(previousDirectory.c_str()); }
 
     std::unique_ptr<PackagerParams> Params() {
         return std::make_unique<PackagerParams>(kPatch, 0, catalog, output, eventsHandler,
@@ -68,8 +80,8 @@ class Build : public ::testing::Test {
 
     int32_t Run() {
         capture.Clear();
-        record.clear();
-        return RunPackager(*Params(), PackagingPlatform{&CreateScriptedPackager, &ExeDirForTest});
+        platform.record.clear();
+        return RunPackager(*Params(), platform);
     }
 
     // "<level> <message>" of the wrapper's reports.
@@ -85,7 +97,7 @@ class Build : public ::testing::Test {
 
     std::vector<std::string> Calls() const {
         std::vector<std::string> calls;
-        for (const std::string& line : record) {
+        for (const std::string& line : platform.record) {
             calls.push_back(line.substr(0, line.find(' ')));
         }
         return calls;
@@ -100,24 +112,8 @@ class Build : public ::testing::Test {
     std::wstring packageFile = L"deploy-package.zip";
     std::wstring runtimeDir, packagerDir;
     bool overwritePackagerLog = false, overwriteDeploymentLog = false, preserve = false;
-    bool notBound = false;
-    uint32_t notBoundCode = 0;
-    PackagerScript script;
-    std::vector<std::string> record;
+    ScriptedPlatform platform;
 };
-
-CreateOutcome CreateScriptedPackager(IPackager** packager) {
-    CreateOutcome outcome;
-    if (currentBuild->notBound) {
-        outcome.faultCode = currentBuild->notBoundCode;
-        return outcome;
-    }
-    outcome.returned = true;
-    outcome.status = ScriptedPackager::Create(
-        currentBuild->script, [](const std::string& line) { currentBuild->record.push_back(line); },
-        &IID_IPackager, packager);
-    return outcome;
-}
 
 TEST_F(Build, ASuccessfulRunReportsEveryStepAndHandsTheLibraryEveryField) {
     WriteTextFile(work + L"\\patch.msp", "vendor");
@@ -137,21 +133,22 @@ TEST_F(Build, ASuccessfulRunReportsEveryStepAndHandsTheLibraryEveryField) {
                                      "GetVendorPatchFile", "CreatePackage", "CreatePackage",
                                      "CreatePackage", "CreatePackage", "CreatePackage", "Release"));
     const std::string outUtf8 = ToUtf8(out);
-    EXPECT_EQ(record[1], "Initialize packagerLogLevel=5 packagerLog=" + outUtf8 +
-                             "\\PatchPackager.log catalogFile=" + ToUtf8(catalog) +
-                             "\\windowspatchdata.zip reserved1=0,0 patchId=" + kPatchText +
-                             " patchCount=1 patch=" + kPatchText + "/1033 reserved2=0,0,0");
-    EXPECT_EQ(record[3], "GetAvailablePatches count=0 patches=null");
-    EXPECT_EQ(record[6], "CreatePackage source=local reserved1=0 count=2 reserved2=0,0");
-    EXPECT_EQ(record[7],
+    EXPECT_EQ(platform.record[1], "Initialize packagerLogLevel=5 packagerLog=" + outUtf8 +
+                                      "\\PatchPackager.log catalogFile=" + ToUtf8(catalog) +
+                                      "\\windowspatchdata.zip reserved1=0,0 patchId=" + kPatchText +
+                                      " patchCount=1 patch=" + kPatchText +
+                                      "/1033 reserved2=0,0,0");
+    EXPECT_EQ(platform.record[3], "GetAvailablePatches count=0 patches=null");
+    EXPECT_EQ(platform.record[6], "CreatePackage source=local reserved1=0 count=2 reserved2=0,0");
+    EXPECT_EQ(platform.record[7],
               std::string("CreatePackage item ") + kOtherText + "/1033 index=0 reserved=0,0");
-    EXPECT_EQ(record[8],
+    EXPECT_EQ(platform.record[8],
               std::string("CreatePackage item ") + kPatchText + "/1033 index=1 reserved=0,0");
-    EXPECT_EQ(record[9], "CreatePackage packageFile=" + outUtf8 + "\\deploy-package.zip");
-    EXPECT_EQ(record[10], "CreatePackage deploymentLogLevel=6 deploymentLog=" + outUtf8 +
-                              "\\PatchDeployment.log eventsHandlerDll=" + outUtf8 +
-                              "\\ZelDeploymentEventsHandler.dll flags=1670 "
-                              "reserved1=0,0,0,0,0,0 reserved2=0,0,0,0,0,0");
+    EXPECT_EQ(platform.record[9], "CreatePackage packageFile=" + outUtf8 + "\\deploy-package.zip");
+    EXPECT_EQ(platform.record[10], "CreatePackage deploymentLogLevel=6 deploymentLog=" + outUtf8 +
+                                       "\\PatchDeployment.log eventsHandlerDll=" + outUtf8 +
+                                       "\\ZelDeploymentEventsHandler.dll flags=1670 "
+                                       "reserved1=0,0,0,0,0,0 reserved2=0,0,0,0,0,0");
 }
 
 TEST_F(Build, EachFailingCallBecomesTheResult) {
@@ -162,37 +159,40 @@ TEST_F(Build, EachFailingCallBecomesTheResult) {
         const wchar_t* line;  // "{package}" stands for the package path
     };
     const Case cases[] = {
-        {"not bound", [](Build& b) { b.notBound = true, b.notBoundCode = 0xC06D007E; }, 1,
+        {"not bound",
+         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007E; }, 1,
          L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598274"},
-        {"missing export", [](Build& b) { b.notBound = true, b.notBoundCode = 0xC06D007F; }, 1,
+        {"missing export",
+         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007F; }, 1,
          L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598273"},
-        {"fault", [](Build& b) { b.notBound = true, b.notBoundCode = 0xC0000005; }, 1,
+        {"fault",
+         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC0000005; }, 1,
          L"1 InitPackager: cannot load KQPackager.dll; Err = -1073741819"},
-        {"create", [](Build& b) { b.script.createStatus = -5; }, -5,
+        {"create", [](Build& b) { b.platform.script.createStatus = -5; }, -5,
          L"1 Unable to load/construct packager due to error -5"},
-        {"no object", [](Build& b) { b.script.createReturnsNull = true; }, 1,
+        {"no object", [](Build& b) { b.platform.script.createReturnsNull = true; }, 1,
          L"1 InitPackager: CreatePackager succeeded without a packager"},
-        {"initialize", [](Build& b) { b.script.initializeStatus = 3; }, 3,
+        {"initialize", [](Build& b) { b.platform.script.initializeStatus = 3; }, 3,
          L"1 Unable to initialize packager due to error 3"},
-        {"patches", [](Build& b) { b.script.patchesStatus = 7; }, 7,
+        {"patches", [](Build& b) { b.platform.script.patchesStatus = 7; }, 7,
          L"1 Unable to get GetAvailablePatches due to error 7"},
-        {"empty list", [](Build& b) { b.script.patches.clear(); }, 1,
+        {"empty list", [](Build& b) { b.platform.script.patches.clear(); }, 1,
          L"1 Number of Available Patches is 0"},
-        {"null array", [](Build& b) { b.script.nullPatchArray = true; }, 1,
+        {"null array", [](Build& b) { b.platform.script.nullPatchArray = true; }, 1,
          L"1 GetAvailablePatches listed 2 patches without an array"},
-        {"other language only", [](Build& b) { b.script.patches[1].languageId = 0x407; }, 1,
-         L"1 List of Available Patches does not contain given patch"},
-        {"create package", [](Build& b) { b.script.createPackageStatus = -9; }, -9,
+        {"other language only", [](Build& b) { b.platform.script.patches[1].languageId = 0x407; },
+         1, L"1 List of Available Patches does not contain given patch"},
+        {"create package", [](Build& b) { b.platform.script.createPackageStatus = -9; }, -9,
          L"1 Unable to create package due to error -9"},
-        {"positive create package", [](Build& b) { b.script.createPackageStatus = 2; }, 2,
+        {"positive create package", [](Build& b) { b.platform.script.createPackageStatus = 2; }, 2,
          L"1 Unable to create package due to error 2"},
-        {"package missing", [](Build& b) { b.script.writePackage = false; }, 1,
+        {"package missing", [](Build& b) { b.platform.script.writePackage = false; }, 1,
          L"1 Package must be created but not found by path '{package}'"},
     };
-    const PackagerScript original = script;
+    const PackagerScript original = platform.script;
     for (const Case& c : cases) {
-        script = original;
-        notBound = false;
+        platform.script = original;
+        platform.notBound = false;
         DeleteFileW((output + L"\\deploy-package.zip").c_str());
         c.arrange(*this);
         EXPECT_EQ(Run(), c.result) << c.name;
@@ -212,15 +212,18 @@ TEST_F(Build, EachFailingCallBecomesTheResult) {
                   1)
             << c.name;
         // The object, when one was made, is released exactly once.
-        const bool made = !notBound && script.createStatus >= 0 && !script.createReturnsNull;
-        EXPECT_EQ(std::count(record.begin(), record.end(), "Release"), made ? 1 : 0) << c.name;
+        const bool made = !platform.notBound && platform.script.createStatus >= 0 &&
+                          !platform.script.createReturnsNull;
+        EXPECT_EQ(std::count(platform.record.begin(), platform.record.end(), "Release"),
+                  made ? 1 : 0)
+            << c.name;
     }
 }
 
 TEST_F(Build, AFaultInsideALaterLibraryCallEndsTheBuildNotTheProcess) {
     for (const char* method :
          {"Initialize", "GetAvailablePatches", "GetVendorPatchFile", "CreatePackage", "Release"}) {
-        script.faultIn = method;
+        platform.script.faultIn = method;
         const int32_t result = Run();
         const auto lines = Lines();
         const std::wstring fault =
@@ -238,15 +241,15 @@ TEST_F(Build, AFaultInsideALaterLibraryCallEndsTheBuildNotTheProcess) {
 }
 
 TEST_F(Build, AFaultingPatchListCountEndsTheBuildNotTheProcess) {
-    script.countOverride = 0x40000000;  // far beyond the two entries the library holds
+    platform.script.countOverride = 0x40000000;  // far beyond the two entries the library holds
     EXPECT_EQ(Run(), 1);
     EXPECT_THAT(Lines(), Contains(HasSubstr(L"1 GetAvailablePatches listed 1073741824 patches "
                                             L"that cannot be read. Err = ")));
 }
 
 TEST_F(Build, VendorFilesAreLookedUpInTheCurrentDirectory) {
-    script.patches.push_back({kOther, 0x40C, L"", true});  // a library that names no file
-    script.vendorStatus = {{0, -3}, {1, 4}};               // a positive status is no failure
+    platform.script.patches.push_back({kOther, 0x40C, L"", true});  // a library that names no file
+    platform.script.vendorStatus = {{0, -3}, {1, 4}};  // a positive status is no failure
     WriteTextFile(work + L"\\patch.msp", "vendor");
     WriteTextFile(catalog + L"\\other.msp", "not here: the catalog folder is not looked in");
     EXPECT_EQ(Run(), 0);
@@ -256,10 +259,10 @@ TEST_F(Build, VendorFilesAreLookedUpInTheCurrentDirectory) {
     // The folder itself never passes for a file the library did not name.
     EXPECT_THAT(lines, Contains(L"2 The vendor patch file '" + work + L"\\' does not exist."));
     // The entry whose lookup failed is still part of the request.
-    EXPECT_THAT(record, Contains(std::string("CreatePackage item ") + kOtherText +
-                                 "/1033 index=0 reserved=0,0"));
-    EXPECT_THAT(record, Contains(std::string("CreatePackage item ") + kOtherText +
-                                 "/1036 index=2 reserved=0,0"));
+    EXPECT_THAT(platform.record, Contains(std::string("CreatePackage item ") + kOtherText +
+                                          "/1033 index=0 reserved=0,0"));
+    EXPECT_THAT(platform.record, Contains(std::string("CreatePackage item ") + kOtherText +
+                                          "/1036 index=2 reserved=0,0"));
 }
 
 TEST_F(Build, ADriveRootGetsNoSecondSeparator) {
@@ -273,8 +276,8 @@ TEST_F(Build, PreservingTempFilesChangesTheFlagsAndTheTraceLine) {
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(Lines(), Contains(L"8 Option to preserve temp files will be used for current "
                                   L"deployment package."));
-    EXPECT_THAT(record.back(), "Release");
-    EXPECT_THAT(record[record.size() - 2], HasSubstr(" flags=1668 "));
+    EXPECT_THAT(platform.record.back(), "Release");
+    EXPECT_THAT(platform.record[platform.record.size() - 2], HasSubstr(" flags=1668 "));
 }
 
 TEST_F(Build, PathIsExtendedOnceAndNotAgain) {
@@ -283,7 +286,7 @@ TEST_F(Build, PathIsExtendedOnceAndNotAgain) {
     EXPECT_EQ(Run(), 0);
     const std::wstring extended = runtimeDir + L";" + before;
     EXPECT_THAT(Lines(), Contains(L"4 PATH: " + extended));
-    EXPECT_THAT(record, Contains("Initialize Path=" + ToUtf8(extended)));
+    EXPECT_THAT(platform.record, Contains("Initialize Path=" + ToUtf8(extended)));
     EXPECT_EQ(Run(), 0);
     EXPECT_THAT(Lines(), Not(Contains(HasSubstr(L"PATH: "))));
     EXPECT_EQ(GetEnvVar(L"Path"), extended);
@@ -305,34 +308,35 @@ TEST_F(Build, ThePackagerLibraryIsCopiedFromItsFolder) {
     CreateDirectoryW(packagerDir.c_str(), nullptr);
     WriteTextFile(packagerDir + L"\\KQPackager.dll", "library");
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(Lines()[1], L"4 copy: " + packagerDir + L"\\KQPackager.dll " + exeDirForTest +
+    EXPECT_EQ(Lines()[1], L"4 copy: " + packagerDir + L"\\KQPackager.dll " + platform.exeDir +
                               L"\\KQPackager.dll");
-    EXPECT_EQ(ReadTextFile(exeDirForTest + L"\\KQPackager.dll"), "library");
+    EXPECT_EQ(ReadTextFile(platform.exeDir + L"\\KQPackager.dll"), "library");
 
     DeleteFileW((packagerDir + L"\\KQPackager.dll").c_str());
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(Lines()[2], L"1 PackagerWrapper: cannot copy KQPackager.dll. Err = 2");
-    EXPECT_TRUE(record.empty());  // the library is never touched after a failed preparation
+    EXPECT_TRUE(
+        platform.record.empty());  // the library is never touched after a failed preparation
 }
 
 TEST_F(Build, OldLogsAreDeletedOnlyWhenAsked) {
     const std::wstring pLog = output + L"\\PatchPackager.log";
     const std::wstring dLog = output + L"\\PatchDeployment.log";
-    script.watchedFiles = {pLog, dLog};
+    platform.script.watchedFiles = {pLog, dLog};
     WriteTextFile(pLog, "old");
     WriteTextFile(dLog, "old");
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(pLog) + "=1"));
-    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
+    EXPECT_THAT(platform.record, Contains("Initialize exists " + ToUtf8(pLog) + "=1"));
+    EXPECT_THAT(platform.record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
 
     overwritePackagerLog = true;
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(pLog) + "=0"));
-    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
+    EXPECT_THAT(platform.record, Contains("Initialize exists " + ToUtf8(pLog) + "=0"));
+    EXPECT_THAT(platform.record, Contains("Initialize exists " + ToUtf8(dLog) + "=1"));
 
     overwriteDeploymentLog = true;
     EXPECT_EQ(Run(), 0);  // nothing left to delete: no message
-    EXPECT_THAT(record, Contains("Initialize exists " + ToUtf8(dLog) + "=0"));
+    EXPECT_THAT(platform.record, Contains("Initialize exists " + ToUtf8(dLog) + "=0"));
     EXPECT_THAT(Lines(), Not(Contains(HasSubstr(L"DeleteFile"))));
 }
 
@@ -350,8 +354,9 @@ TEST_F(Build, RelativeNamesArePlacedUnderTheOutputFolder) {
     eventsHandler = L"handlers\\h.dll";  // its folder is never tested
     packageFile = L"pkg\\..\\named.zip";
     EXPECT_EQ(Run(), 0);
-    EXPECT_THAT(record, Contains("CreatePackage packageFile=" + ToUtf8(output) + "\\named.zip"));
-    EXPECT_THAT(record,
+    EXPECT_THAT(platform.record,
+                Contains("CreatePackage packageFile=" + ToUtf8(output) + "\\named.zip"));
+    EXPECT_THAT(platform.record,
                 Contains(HasSubstr("eventsHandlerDll=" + ToUtf8(output) + "\\handlers\\h.dll ")));
 
     packagerLog = L"logs\\p.log";
@@ -370,7 +375,7 @@ TEST_F(Build, MissingCatalogOrOutputFolderStopsBeforeTheLibrary) {
     output = dir / L"missing";
     EXPECT_EQ(Run(), 1);
     EXPECT_THAT(Lines(), Contains(L"1 Output directory does not exist: " + output));
-    EXPECT_TRUE(record.empty());
+    EXPECT_TRUE(platform.record.empty());
 }
 
 TEST_F(Build, AnEmptyOutputFolderBecomesTheCurrentDirectory) {
@@ -384,6 +389,29 @@ TEST_F(Build, AnEmptyCatalogFolderGivesARootedCatalogPath) {
     catalog = L"";
     EXPECT_EQ(Run(), 1);
     EXPECT_THAT(Lines(), Contains(L"4 Patch catalog input: \\windowspatchdata.zip"));
+}
+
+TEST(PackagerWrapper, TwoWrappersOnTwoPlatformsKeepApart) {
+    LogCapture capture;
+    TempDir dir;
+    CreateDirectoryW((dir / L"out").c_str(), nullptr);
+    WriteTextFile(dir / L"windowspatchdata.zip", "catalog");
+    const PackagerParams params(kPatch, 0, dir.Path(), dir / L"out", L"h.dll", L"p.log", 1, false,
+                                L"d.log", 1, false, L"", L"", L"package.zip", false);
+    ScriptedPlatform bound, unbound;
+    bound.script.patches = {{kPatch, 0x409, L"patch.msp"}};
+    unbound.notBound = true;
+    unbound.notBoundCode = 0xC06D007E;
+    PackagerWrapper first(params, bound);
+    PackagerWrapper second(params, unbound);
+    EXPECT_EQ(second.InitPackager(), 1);
+    EXPECT_EQ(first.InitPackager(), 0);
+    ASSERT_FALSE(bound.record.empty()) << "the first platform's packager was created";
+    EXPECT_EQ(bound.record.front().rfind("CreatePackager", 0), 0u);
+    EXPECT_THAT(bound.record, Contains(HasSubstr("Initialize")));
+    EXPECT_TRUE(unbound.record.empty()) << "nothing reached the second platform's script";
+    EXPECT_THAT(capture.Messages(),
+                Contains(L"InitPackager: cannot load KQPackager.dll; Err = -1066598274"));
 }
 
 }  // namespace

@@ -2,11 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
-
-#include "Queries.h"
-#include "WinResources.h"
 
 // The Util module: path, file, environment, console and identifier operations.
 //
@@ -14,8 +10,6 @@
 // LogReport under the component "Util class" (level 8 unless noted), then by the thread's
 // last-error code, then by the result (false or an empty string). Nothing throws. Path
 // arguments may be null; "null or empty" means a null pointer or an empty string.
-
-inline constexpr const wchar_t* kUtilComponent = L"Util class";
 
 // --- Path queries (never create the Util instance) --------------------------------------
 
@@ -70,66 +64,18 @@ void OpenConsole(bool show);
 // a message and last error 87.
 bool ParseUuid(const wchar_t* text, GUID* guid);
 
-// --- The Util instance and path rewriting ------------------------------------------------
+// --- Path rewriting, through the process-wide Util instance (UtilInstance.h) -------------
 
-using PathCchRemoveFileSpecFn = HRESULT(WINAPI*)(PWSTR path, size_t capacity);
-using PathCchCanonicalizeExFn = HRESULT(WINAPI*)(PWSTR out, size_t capacity, PCWSTR in,
-                                                 ULONG flags);
-
-// The platform calls the Util instance makes: the entry points of
-// api-ms-win-core-path-l1-1-0.dll, each null one sending its own operation to the older
-// shell fallback, and the executable's file name.
-struct UtilPlatform {
-    PathCchRemoveFileSpecFn removeFileSpec = nullptr;
-    PathCchCanonicalizeExFn canonicalizeEx = nullptr;
-    ModuleFileNameFn moduleFileName = &GetModuleFileNameW;
-};
-
-// The process-wide binding of the newer path functions, created on first use (reporting
-// "Init Util library") and destroyed at process exit. Its bindings never change after
-// creation, so its operations read them without a lock.
-class Util {
-  public:
-    static Util* Instance();
-
-    // An instance on the given platform, without a path library of its own (tests).
-    explicit Util(const UtilPlatform& platform);
-    ~Util();
-    Util(const Util&) = delete;
-    Util& operator=(const Util&) = delete;
-
-    const UtilPlatform& Platform() const { return platform; }
-
-    // Removes the last element of the path in `buffer` (of `capacity` characters, terminator
-    // included) in place. Uses PathCchRemoveFileSpec when bound; else PathRemoveFileSpecW
-    // below 260 characters of capacity for paths not starting with "\\"; else strips at the
-    // last "\" or "/" by hand. False when the platform call reports a failure.
-    bool RemoveFileSpec(wchar_t* buffer, size_t capacity);
-
-    // Canonical form of `path`: "/" made "\", doubled backslashes from index 3 on made
-    // single, then PathCchCanonicalizeEx (growing its buffer on 0x8007007A) or
-    // PathCanonicalizeW. Empty on failure.
-    std::wstring CanonicalizeFileSpec(const wchar_t* path);
-
-    // Folder of the running executable; empty with last error 87 when its path is unknown.
-    std::wstring GetExeDir();
-
-    // The canonical form, always computed first; for a path that is not full and begins
-    // with "." or "\", the platform's full path of the path as given instead.
-    std::wstring ResolvePathName(const wchar_t* path);
-
-    // False only when `filePath` is full and its folder is empty or does not exist.
-    bool IsValidPathForFile(const wchar_t* filePath);
-
-  private:
-    Util() = default;
-
-    UtilPlatform platform;
-    UniqueModule pathLibrary;
-};
-
-// The free forms, each through Util::Instance().
+// Folder of the running executable; empty with last error 87 when its path is unknown.
 std::wstring GetExeDir();
+
+// Canonical form of `path`: "/" made "\", doubled backslashes from index 3 on made single,
+// then the platform's canonicalisation. Empty on failure.
 std::wstring CanonicalizeFileSpec(const wchar_t* path);
+
+// The canonical form, always computed first; for a path that is not full and begins with "."
+// or "\", the platform's full path of the path as given instead.
 std::wstring ResolvePathName(const wchar_t* path);
+
+// False only when `filePath` is full and its folder is empty or does not exist.
 bool IsValidPathForFile(const wchar_t* filePath);

@@ -5,12 +5,56 @@
 
 #include <string>
 
+#include <functional>
+
 #include "LogCapture.h"
 #include "TestEnv.h"
+#include "UtilInstance.h"
 
 namespace {
 
 using ::testing::ElementsAre;
+
+// A Util platform of the test's own. The program's path: the real one, or one of `played`
+// characters (the sizes the queries ask for recorded), or a failure with `pathError`. The path
+// library's entries: missing unless given.
+class TestUtilPlatform : public UtilPlatform {
+  public:
+    size_t played = 0;
+    DWORD pathError = 0;
+    std::vector<DWORD> sizesAsked;
+    std::function<HRESULT(PWSTR, size_t)> removeFileSpec;
+    std::function<HRESULT(PWSTR, size_t, PCWSTR, ULONG)> canonicalizeEx;
+
+    DWORD Fill(wchar_t* buffer, DWORD size) override {
+        sizesAsked.push_back(size);
+        if (pathError != 0) {
+            SetLastError(pathError);
+            return 0;
+        }
+        if (played == 0) {
+            return GetModuleFileNameW(nullptr, buffer, size);
+        }
+        const std::wstring path = L"C:\\" + std::wstring(played - 9, L'd') + L"\\a.exe";
+        if (path.size() < size) {
+            wcscpy(buffer, path.c_str());
+            SetLastError(0);
+            return static_cast<DWORD>(path.size());
+        }
+        wmemcpy(buffer, path.c_str(), size - 1);
+        buffer[size - 1] = L'\0';
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return size;
+    }
+    bool HasRemoveFileSpec() const override { return static_cast<bool>(removeFileSpec); }
+    HRESULT RemoveFileSpec(PWSTR path, size_t capacity) override {
+        return removeFileSpec(path, capacity);
+    }
+    bool HasCanonicalizeEx() const override { return static_cast<bool>(canonicalizeEx); }
+    HRESULT CanonicalizeEx(PWSTR out, size_t capacity, PCWSTR in, ULONG flags) override {
+        return canonicalizeEx(out, capacity, in, flags);
+    }
+};
 
 TEST(PrefixEqual, ComparesOverTheShorterOfNineCharacters) {
     EXPECT_TRUE(PrefixEqual(L"\\", L"\\\\"));
@@ -64,66 +108,48 @@ TEST(GetNameFromPath, ANullPathIsReportedWhereAsked) {
         EXPECT_TRUE(capture.Events().empty()) << "never through the logger";
         // What it writes to the debugger output instead.
         SetLastError(0);
-        EXPECT_EQ(NameFromPathWithoutLogger(L"", false, LogCapture::Platform().debugOutput), L"");
+        RecordingLoggerPlatform debugOutput;
+        EXPECT_EQ(NameFromPathWithoutLogger(L"", false, debugOutput), L"");
         EXPECT_EQ(GetLastError(), 87u);
-        EXPECT_THAT(capture.DebugStrings(), ElementsAre(L"GetNameFromPath: null path specified"));
+        EXPECT_THAT(debugOutput.debugStrings, ElementsAre(L"GetNameFromPath: null path specified"));
     }
-}
-
-// Plays GetModuleFileNameW for an executable path of `length` characters.
-size_t playedLength = 0;
-std::vector<DWORD> sizesAsked;
-DWORD WINAPI PlayModuleFileName(HMODULE, LPWSTR buffer, DWORD size) {
-    sizesAsked.push_back(size);
-    const std::wstring path = L"C:\\" + std::wstring(playedLength - 9, L'd') + L"\\a.exe";
-    if (path.size() < size) {
-        wcscpy(buffer, path.c_str());
-        SetLastError(0);
-        return static_cast<DWORD>(path.size());
-    }
-    wmemcpy(buffer, path.c_str(), size - 1);
-    buffer[size - 1] = L'\0';
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return size;
-}
-
-DWORD WINAPI FailModuleFileName(HMODULE, LPWSTR, DWORD) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
 }
 
 TEST(GetExePath, GrowsBy260UpTo4160Characters) {
-    playedLength = 4159;
-    sizesAsked.clear();
-    EXPECT_EQ(ExecutablePath(&PlayModuleFileName).text.size(), 4159u);
-    ASSERT_EQ(sizesAsked.size(), 16u);
-    EXPECT_EQ(sizesAsked.front(), 260u);
-    EXPECT_EQ(sizesAsked.back(), 4160u);
+    TestUtilPlatform fits;
+    fits.played = 4159;
+    EXPECT_EQ(ExecutablePath(fits).text.size(), 4159u);
+    ASSERT_EQ(fits.sizesAsked.size(), 16u);
+    EXPECT_EQ(fits.sizesAsked.front(), 260u);
+    EXPECT_EQ(fits.sizesAsked.back(), 4160u);
 
-    playedLength = 4160;
-    sizesAsked.clear();
-    const QueryAnswer tooLong = ExecutablePath(&PlayModuleFileName);
-    EXPECT_FALSE(tooLong.succeeded);
-    EXPECT_EQ(tooLong.error, 122u);
-    EXPECT_EQ(sizesAsked.size(), 16u);
+    TestUtilPlatform tooLong;
+    tooLong.played = 4160;
+    const QueryAnswer answer = ExecutablePath(tooLong);
+    EXPECT_FALSE(answer.succeeded);
+    EXPECT_EQ(answer.error, 122u);
+    EXPECT_EQ(tooLong.sizesAsked.size(), 16u);
 }
 
 TEST(GetExePath, AFailureIsReportedByTheUtilAndOnlyToTheDebuggerWithoutTheLogger) {
     LogCapture capture;
-    playedLength = 4160;
-    Util util(UtilPlatform{nullptr, nullptr, &PlayModuleFileName});
+    TestUtilPlatform tooLong;
+    tooLong.played = 4160;
+    Util util(tooLong);
     SetLastError(0);
     EXPECT_EQ(util.GetExeDir(), L"");
     EXPECT_EQ(capture.Messages().front(), L"GetExePath failed. Err = 122");
 
     capture.Clear();
     SetLastError(0);
-    EXPECT_EQ(ExecutablePathWithoutLogger(&FailModuleFileName, LogCapture::Platform().debugOutput),
-              L"");
+    TestUtilPlatform failing;
+    failing.pathError = ERROR_ACCESS_DENIED;
+    RecordingLoggerPlatform debugOutput;
+    EXPECT_EQ(ExecutablePathWithoutLogger(failing, debugOutput), L"");
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_TRUE(capture.Events().empty());
-    ASSERT_EQ(capture.DebugStrings().size(), 1u);
-    EXPECT_THAT(capture.DebugStrings()[0],
+    ASSERT_EQ(debugOutput.debugStrings.size(), 1u);
+    EXPECT_THAT(debugOutput.debugStrings[0],
                 ::testing::EndsWith(L"Queries.cpp: GetExePath failed. Err = 5\n"));
 }
 
@@ -307,23 +333,19 @@ TEST(ParseUuid, MalformedTextFailsWithTheConversionsCode) {
 
 // --- The Util instance and path rewriting ---------------------------------------------------
 
-std::vector<size_t> canonicalSizes;
-int insufficientAnswers = 0;
-HRESULT WINAPI GrowingCanonicalize(PWSTR out, size_t size, PCWSTR in, ULONG flags) {
-    canonicalSizes.push_back(size);
-    EXPECT_EQ(flags, 1u);
-    if (insufficientAnswers-- > 0) {
-        return static_cast<HRESULT>(0x8007007A);
-    }
-    wcsncpy(out, in, size);
-    return S_OK;
-}
-
-HRESULT WINAPI FailingCanonicalize(PWSTR, size_t, PCWSTR, ULONG) {
-    return E_INVALIDARG;
-}
-HRESULT WINAPI FailingRemoveFileSpec(PWSTR, size_t) {
-    return E_INVALIDARG;
+// A canonicalisation that answers "insufficient buffer" `insufficient` times, recording the
+// sizes it is given.
+std::function<HRESULT(PWSTR, size_t, PCWSTR, ULONG)> Growing(std::vector<size_t>* sizes,
+                                                             int insufficient) {
+    return [sizes, insufficient](PWSTR out, size_t size, PCWSTR in, ULONG flags) mutable {
+        sizes->push_back(size);
+        EXPECT_EQ(flags, 1u);
+        if (insufficient-- > 0) {
+            return static_cast<HRESULT>(0x8007007A);
+        }
+        wcsncpy(out, in, size);
+        return S_OK;
+    };
 }
 
 // Runs `check` on the process instance (with the platform's path entries) and on an
@@ -331,7 +353,8 @@ HRESULT WINAPI FailingRemoveFileSpec(PWSTR, size_t) {
 template <typename Check>
 void ForBoundAndFallback(Check check) {
     check(*Util::Instance());
-    Util fallback(UtilPlatform{});
+    TestUtilPlatform none;
+    Util fallback(none);
     check(fallback);
 }
 
@@ -355,21 +378,21 @@ TEST(CanonicalizeFileSpec, NullPathIsReported) {
 
 TEST(CanonicalizeFileSpec, GrowsThePlatformBufferOnInsufficientBuffer) {
     LogCapture capture;
-    Util util({nullptr, &GrowingCanonicalize});
-    canonicalSizes.clear();
-    insufficientAnswers = 3;
+    std::vector<size_t> sizes;
+    TestUtilPlatform platform;
+    platform.canonicalizeEx = Growing(&sizes, 3);
+    Util util(platform);
     EXPECT_EQ(util.CanonicalizeFileSpec(L"C:\\x"), L"C:\\x");
-    EXPECT_EQ(canonicalSizes, (std::vector<size_t>{265, 530, 1060, 2120}));
+    EXPECT_EQ(sizes, (std::vector<size_t>{265, 530, 1060, 2120}));
 
     // The buffer starts at the path's length plus 5 for long paths, and stops growing below
     // 65536 characters.
-    canonicalSizes.clear();
-    insufficientAnswers = 100;
+    sizes.clear();
+    platform.canonicalizeEx = Growing(&sizes, 100);
     const std::wstring path = L"C:\\" + std::wstring(297, L'p');
     SetLastError(0);
     EXPECT_EQ(util.CanonicalizeFileSpec(path.c_str()), L"");
-    EXPECT_EQ(canonicalSizes,
-              (std::vector<size_t>{305, 610, 1220, 2440, 4880, 9760, 19520, 39040}));
+    EXPECT_EQ(sizes, (std::vector<size_t>{305, 610, 1220, 2440, 4880, 9760, 19520, 39040}));
     EXPECT_EQ(GetLastError(), 0x8007007Au);
     EXPECT_EQ(capture.Messages().back(),
               L"CanonicalizeFileSpec failed, err=-2147024774, path=" + path);
@@ -377,7 +400,9 @@ TEST(CanonicalizeFileSpec, GrowsThePlatformBufferOnInsufficientBuffer) {
 
 TEST(CanonicalizeFileSpec, AHardFailureIsReportedWithTheCallersPath) {
     LogCapture capture;
-    Util util({nullptr, &FailingCanonicalize});
+    TestUtilPlatform platform;
+    platform.canonicalizeEx = [](PWSTR, size_t, PCWSTR, ULONG) { return E_INVALIDARG; };
+    Util util(platform);
     EXPECT_EQ(util.CanonicalizeFileSpec(L"C:/a//b"), L"");
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(E_INVALIDARG));
     EXPECT_EQ(
@@ -387,7 +412,8 @@ TEST(CanonicalizeFileSpec, AHardFailureIsReportedWithTheCallersPath) {
 
 TEST(CanonicalizeFileSpec, WithoutTheNewEntryLongPrefixedPathsAreSkipped) {
     LogCapture capture;
-    Util util(UtilPlatform{});
+    TestUtilPlatform none;
+    Util util(none);
     const std::wstring tail(290, L'q');
     SetLastError(5);
     EXPECT_EQ(util.CanonicalizeFileSpec((L"\\\\?\\C:/x\\\\" + tail).c_str()),
@@ -406,7 +432,8 @@ std::wstring RemovedSpec(Util& util, const std::wstring& path, size_t capacity) 
 
 TEST(RemoveFileSpec, FallbacksAndManualStrip) {
     LogCapture capture;
-    Util util(UtilPlatform{});
+    TestUtilPlatform none;
+    Util util(none);
     // Both begin with two backslashes: stripped by hand whatever the capacity.
     EXPECT_EQ(RemovedSpec(util, L"\\\\server\\share\\file", 100), L"\\\\server\\share");
     EXPECT_EQ(RemovedSpec(util, L"\\\\?\\C:\\file", 100), L"\\\\?\\C:");
@@ -423,7 +450,9 @@ TEST(RemoveFileSpec, FallbacksAndManualStrip) {
 
 TEST(RemoveFileSpec, ReportsNullPathsAndPlatformFailures) {
     LogCapture capture;
-    Util failing({&FailingRemoveFileSpec, nullptr});
+    TestUtilPlatform platform;
+    platform.removeFileSpec = [](PWSTR, size_t) { return E_INVALIDARG; };
+    Util failing(platform);
     std::wstring buffer = L"C:\\a\\b";
     buffer.push_back(L'\0');
     SetLastError(0);
@@ -441,7 +470,7 @@ TEST(RemoveFileSpec, ReportsNullPathsAndPlatformFailures) {
 TEST(RemoveFileSpec, UsesThePlatformEntryWhenBound) {
     LogCapture capture;
     Util* util = Util::Instance();
-    ASSERT_NE(util->Platform().removeFileSpec, nullptr);
+    ASSERT_TRUE(util->Platform().HasRemoveFileSpec());
     EXPECT_EQ(RemovedSpec(*util, L"C:\\dir\\file.txt", 20), L"C:\\dir");
     EXPECT_EQ(RemovedSpec(*util, L"C:\\file.txt", 20), L"C:\\");
 }
@@ -451,7 +480,9 @@ TEST(GetExeDir, IsTheExecutablesFolderAndEmptyWith87WhenUnknown) {
     EXPECT_EQ(GetExeDir(), BinDir());
     capture.Clear();
     SetLastError(0);
-    Util unknown(UtilPlatform{nullptr, nullptr, &FailModuleFileName});
+    TestUtilPlatform failing;
+    failing.pathError = ERROR_ACCESS_DENIED;
+    Util unknown(failing);
     EXPECT_EQ(unknown.GetExeDir(), L"");
     EXPECT_EQ(GetLastError(), 87u);
     EXPECT_EQ(capture.Messages(),
@@ -517,8 +548,8 @@ TEST(IsValidPathForFile, ChecksPathsLongerThan4096CharactersWhole) {
 TEST(UtilInstance, IsOneInstanceWithBothPathEntriesBound) {
     Util* first = Util::Instance();
     EXPECT_EQ(Util::Instance(), first);
-    EXPECT_NE(first->Platform().removeFileSpec, nullptr);
-    EXPECT_NE(first->Platform().canonicalizeEx, nullptr);
+    EXPECT_TRUE(first->Platform().HasRemoveFileSpec());
+    EXPECT_TRUE(first->Platform().HasCanonicalizeEx());
 }
 
 }  // namespace

@@ -2,18 +2,10 @@
 
 #include <windows.h>
 
-namespace {
-
-void Wide(const wchar_t* text) {
+void RealDebugOutput::Wide(const wchar_t* text) {
     OutputDebugStringW(text);
 }
 
-void Narrow(const char* text) {
+void RealDebugOutput::Narrow(const char* text) {
     OutputDebugStringA(text);
-}
-
-}  // namespace
-
-DebugOutputChannel DebugOutputChannel::Real() {
-    return {&Wide, &Narrow};
 }

@@ -48,11 +48,6 @@ class ProcessSingleton {
         return current;
     }
 
-    // Replaces the object without destroying the previous one, which is returned (tests).
-    T* Exchange(T* replacement) {
-        return instance.exchange(replacement, std::memory_order_acq_rel);
-    }
-
   private:
     CRITICAL_SECTION lock;
     std::atomic<T*> instance{nullptr};

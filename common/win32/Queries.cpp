@@ -13,12 +13,16 @@ constexpr const char* kSourceFile = "common/win32/Queries.cpp: ";
 
 }  // namespace
 
-QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName) {
+DWORD RealModuleFileName::Fill(wchar_t* buffer, DWORD capacity) {
+    return GetModuleFileNameW(nullptr, buffer, capacity);
+}
+
+QueryAnswer ExecutablePath(ModuleFileName& source) {
     QueryAnswer answer;
     std::wstring buffer;
     for (DWORD size = kExePathGrowth;; size += kExePathGrowth) {
         buffer.assign(size, L'\0');
-        const DWORD written = moduleFileName(nullptr, buffer.data(), size);
+        const DWORD written = source.Fill(buffer.data(), size);
         const DWORD error = GetLastError();
         if (written != 0 && written < size) {
             answer.succeeded = true;
@@ -62,13 +66,12 @@ std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
     return name;
 }
 
-std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName,
-                                         const DebugOutputChannel& debugOutput) {
-    const QueryAnswer path = ExecutablePath(moduleFileName);
+std::wstring ExecutablePathWithoutLogger(ModuleFileName& source, DebugOutput& debugOutput) {
+    const QueryAnswer path = ExecutablePath(source);
     if (!path.succeeded) {
         const std::string line = std::string(kSourceFile) +
                                  "GetExePath failed. Err = " + std::to_string(path.error) + "\n";
-        debugOutput.narrow(line.c_str());
+        debugOutput.Narrow(line.c_str());
         SetLastError(path.error);
         return std::wstring();
     }
@@ -76,9 +79,9 @@ std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName,
 }
 
 std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension,
-                                       const DebugOutputChannel& debugOutput) {
+                                       DebugOutput& debugOutput) {
     if (path == nullptr || path[0] == L'\0') {
-        debugOutput.wide(L"GetNameFromPath: null path specified");
+        debugOutput.Wide(L"GetNameFromPath: null path specified");
         SetLastError(ERROR_INVALID_PARAMETER);
         return std::wstring();
     }

@@ -13,13 +13,25 @@
 // write their failures to the debugger output, for callers that cannot use the logger (the
 // logger itself, while it names its process).
 
-using ModuleFileNameFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
+// The running executable's file name as GetModuleFileNameW(nullptr, ...) gives it: the
+// characters written, the whole capacity when the name was cut, or 0 with the last error set.
+// The platform of whatever names its own program derives from it.
+class ModuleFileName {
+  public:
+    virtual ~ModuleFileName() = default;
+    virtual DWORD Fill(wchar_t* buffer, DWORD capacity) = 0;
+};
 
-// Full path of the running executable, asked of `moduleFileName` (GetModuleFileNameW, or a
-// caller's stand-in). The buffer grows in steps of 260 characters up to 4160, so a path holds
-// at most 4159; one that needs more fails with the code the last call left (122 on Windows
-// and Wine).
-QueryAnswer ExecutablePath(ModuleFileNameFn moduleFileName);
+// GetModuleFileNameW itself.
+class RealModuleFileName : public ModuleFileName {
+  public:
+    DWORD Fill(wchar_t* buffer, DWORD capacity) override;
+};
+
+// Full path of the running executable, asked of `source`. The buffer grows in steps of 260
+// characters up to 4160, so a path holds at most 4159; one that needs more fails with the code
+// the last call left (122 on Windows and Wine).
+QueryAnswer ExecutablePath(ModuleFileName& source);
 
 // The current directory, a variable's value ("not defined" is error 203) and the full path of
 // `path`, through FillText.
@@ -33,13 +45,12 @@ std::wstring LastPathElement(const std::wstring& path, bool stripExtension);
 
 // ExecutablePath; a failure writes "<this source file>: GetExePath failed. Err = <code>\n"
 // to `debugOutput`, sets the last error to the code and answers "".
-std::wstring ExecutablePathWithoutLogger(ModuleFileNameFn moduleFileName,
-                                         const DebugOutputChannel& debugOutput);
+std::wstring ExecutablePathWithoutLogger(ModuleFileName& source, DebugOutput& debugOutput);
 
 // LastPathElement; a null or empty path writes "GetNameFromPath: null path specified" to
 // `debugOutput`, sets the last error to 87 and answers "".
 std::wstring NameFromPathWithoutLogger(const wchar_t* path, bool stripExtension,
-                                       const DebugOutputChannel& debugOutput);
+                                       DebugOutput& debugOutput);
 
 // True when every byte of [address, address + bytes) lies in committed, readable memory of
 // this process: a check of what a foreign library hands out before it is read.

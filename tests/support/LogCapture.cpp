@@ -2,47 +2,22 @@
 
 #include <iostream>
 
+#include "LoggerHelper.h"
 #include "Text.h"
 
-namespace {
-
-std::vector<LogCapture::Event> events;
-std::vector<std::wstring> debugStrings;
-
-int __stdcall RecordEvent(int level, const wchar_t* process, const wchar_t* component,
-                          const wchar_t* message) {
-    events.push_back({level, process, component, message});
-    return 0;
-}
-
-void RecordDebugWide(const wchar_t* text) {
-    debugStrings.emplace_back(text);
-}
-void RecordDebugNarrow(const char* text) {
-    debugStrings.emplace_back(std::wstring(text, text + std::char_traits<char>::length(text)));
-}
-
-}  // namespace
-
 LogCapture::LogCapture(bool withEventLibrary)
-    : previousBuffer(std::wcout.rdbuf(stream.rdbuf())),
-      previousLogger(nullptr),
-      logger(LoggerTesting::Create(Platform(), L"test.exe",
-                                   withEventLibrary ? &RecordEvent : nullptr)) {
-    events.clear();
-    debugStrings.clear();
-    previousLogger = LoggerTesting::ExchangeInstance(logger);
-}
-
-LoggerPlatform LogCapture::Platform() {
-    LoggerPlatform platform = LoggerPlatform::Real();
-    platform.debugOutput = {&RecordDebugWide, &RecordDebugNarrow};
-    return platform;
+    : platform(ProcessRecording()), previousBuffer(std::wcout.rdbuf(stream.rdbuf())) {
+    // The process-wide logger exists, bound to the recording platform's event library,
+    // before anything is captured: its creation is no report of the test's.
+    LoggerHelper::Instance();
+    platform.Clear();
+    platform.eventMode = withEventLibrary ? RecordingLoggerPlatform::EventMode::Records
+                                          : RecordingLoggerPlatform::EventMode::Missing;
 }
 
 LogCapture::~LogCapture() {
-    LoggerTesting::ExchangeInstance(previousLogger);
-    delete logger;
+    platform.eventMode = RecordingLoggerPlatform::EventMode::Records;
+    platform.Clear();
     std::wcout.rdbuf(previousBuffer);
     std::wcout.clear();
 }
@@ -51,17 +26,10 @@ std::vector<std::wstring> LogCapture::Lines() const {
     return SplitLines(stream.str());
 }
 
-const std::vector<LogCapture::Event>& LogCapture::Events() const {
-    return events;
-}
-const std::vector<std::wstring>& LogCapture::DebugStrings() const {
-    return debugStrings;
-}
-
 std::vector<std::wstring> LogCapture::Messages() const {
     std::vector<std::wstring> messages;
-    if (LoggerTesting::ReportEventEx(*logger) != nullptr) {
-        for (const Event& e : events) {
+    if (platform.eventMode != RecordingLoggerPlatform::EventMode::Missing) {
+        for (const Event& e : platform.events) {
             messages.push_back(e.message);
         }
         return messages;
@@ -76,6 +44,5 @@ std::vector<std::wstring> LogCapture::Messages() const {
 
 void LogCapture::Clear() {
     stream.str(std::wstring());
-    events.clear();
-    debugStrings.clear();
+    platform.Clear();
 }

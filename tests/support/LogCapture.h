@@ -4,20 +4,16 @@
 #include <string>
 #include <vector>
 
-#include "LoggerTesting.h"
+#include "RecordingLoggerPlatform.h"
 
-// Replaces the process-wide logger for the lifetime of the object with one named
-// "test.exe" and captures everything it emits: the wcout text, the debugger output and, when
-// `withEventLibrary` is set, the calls an event library would receive. Loggers a test builds
-// on Platform() write their debugger output into the same capture.
+// Captures everything the process-wide logger of a test program emits while the object
+// lives: the wcout text, and from its recording platform (ProcessRecording()) the debugger
+// output and the calls the event library receives. The logger is named "test.exe"; with
+// `withEventLibrary` false its event library lacks CEReportEventEx, so reports go to the
+// debugger output instead.
 class LogCapture {
   public:
-    struct Event {
-        int level;
-        std::wstring processName;
-        std::wstring component;
-        std::wstring message;
-    };
+    using Event = RecordingLoggerPlatform::Event;
 
     explicit LogCapture(bool withEventLibrary = true);
     ~LogCapture();
@@ -27,18 +23,16 @@ class LogCapture {
     // wcout text split at newlines.
     std::vector<std::wstring> Lines() const;
     std::wstring Output() const { return stream.str(); }
-    const std::vector<Event>& Events() const;
-    const std::vector<std::wstring>& DebugStrings() const;
+    const std::vector<Event>& Events() const { return platform.events; }
+    const std::vector<std::wstring>& DebugStrings() const { return platform.debugStrings; }
     // Messages of the events (or, without the event library, of the lines), in order.
     std::vector<std::wstring> Messages() const;
     void Clear();
 
-    // The real platform with the debugger output recorded here.
-    static LoggerPlatform Platform();
+    RecordingLoggerPlatform& Platform() const { return platform; }
 
   private:
+    RecordingLoggerPlatform& platform;
     std::wostringstream stream;
     std::wstreambuf* previousBuffer;
-    LoggerHelper* previousLogger;
-    LoggerHelper* logger;
 };

@@ -9,7 +9,8 @@
 #include "WinResources.h"
 
 std::wstring BinDir() {
-    const std::wstring exe = ExecutablePath(&GetModuleFileNameW).text;
+    RealModuleFileName source;
+    const std::wstring exe = ExecutablePath(source).text;
     return exe.substr(0, exe.find_last_of(L"\\/"));
 }
 

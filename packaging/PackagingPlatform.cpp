@@ -1,40 +1,33 @@
-#include "PackagerBinding.h"
+#include "PackagingPlatform.h"
 
 #include "Guard.h"
+#include "Util.h"
 #include "WinResources.h"
 
-namespace {
-
-// Never freed: objects and strings the library hands out must outlive the wrapper, and the
-// library is bound for the life of the process.
-CreatePackagerFn boundCreatePackager = nullptr;
-
-// 0 when bound; otherwise the code a delay-loaded import would report.
-uint32_t Bind() {
-    if (boundCreatePackager != nullptr) {
+uint32_t RealPackagingPlatform::Bind() {
+    if (createPackager != nullptr) {
         return 0;
     }
+    // Never freed: see the class comment.
     HMODULE library = LoadLibraryW(L"KQPackager.dll");
     if (library == nullptr) {
         return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
     }
-    boundCreatePackager = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
-    if (boundCreatePackager == nullptr) {
+    createPackager = FunctionCast<CreatePackagerFn>(GetProcAddress(library, "CreatePackager"));
+    if (createPackager == nullptr) {
         return kDelayLoadFacility | (GetLastError() & 0xFFFFu);
     }
     return 0;
 }
 
-}  // namespace
-
-CreateOutcome CreatePackagerFromLibrary(IPackager** packager) {
+CreateOutcome RealPackagingPlatform::CreatePackager(IPackager** packager) {
     CreateOutcome outcome;
     if (const uint32_t code = Bind(); code != 0) {
         outcome.faultCode = code;
         return outcome;
     }
     HRESULT status = 0;
-    auto call = [&] { status = boundCreatePackager(&IID_IPackager, packager); };
+    auto call = [&] { status = createPackager(&IID_IPackager, packager); };
     uint32_t code = 0;
     if (!RunGuardedCall(call, &code)) {
         outcome.faultCode = code;
@@ -43,4 +36,8 @@ CreateOutcome CreatePackagerFromLibrary(IPackager** packager) {
     outcome.returned = true;
     outcome.status = static_cast<int32_t>(status);
     return outcome;
+}
+
+std::wstring RealPackagingPlatform::ExeDir() {
+    return GetExeDir();
 }

@@ -2,6 +2,7 @@
 # server sessions that never hold their caller's output open.
 
 DP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+. "$DP_ROOT/tools/wine-paths"
 
 # wine_loader <preset>: the loader the preset's tool-chain file names.
 wine_loader() {
@@ -26,9 +27,9 @@ wine_session_start() {
   "$DP_ROOT/tools/wine-run" "$loader" "$prefix" </dev/null >/dev/null 2>&1
   # A server left over from an earlier run would time out under us and be replaced by one
   # that a test process starts, with that process's streams.
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+  WINEPREFIX="$prefix" "$DP_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   # The server detaches itself once it is ready.
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -p </dev/null >/dev/null 2>&1
+  WINEPREFIX="$prefix" "$DP_WINESERVER" -p </dev/null >/dev/null 2>&1
   dp_wine_sessions+=("$prefix")
   wine_stop_at_exit
   "$DP_ROOT/tools/wine-run" "$loader" "$prefix" cmd /c exit </dev/null >/dev/null 2>&1 || true
@@ -48,7 +49,7 @@ wine_stop_at_exit() {
 wine_sessions_stop() {
   local prefix
   for prefix in "${dp_wine_sessions[@]}"; do
-    WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k </dev/null >/dev/null 2>&1 || true
+    WINEPREFIX="$prefix" "$DP_WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   done
   dp_wine_sessions=()
 }

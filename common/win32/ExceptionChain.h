@@ -3,8 +3,7 @@
 #include <cstdint>
 
 // x86 only: the thread's chain of exception registration records, whose head is the first
-// field of the thread block (fs:[0]) and the stack base the second (fs:[4]). Records are
-// linked and unlinked by writing the head.
+// field of the thread block (fs:[0]). Records are linked and unlinked by writing the head.
 #if !defined(_WIN64)
 
 inline void* ExceptionChainHeadRecord() {
@@ -15,12 +14,6 @@ inline void* ExceptionChainHeadRecord() {
 
 inline void SetExceptionChainHead(void* head) {
     asm volatile("movl %0, %%fs:0" : : "r"(head) : "memory");
-}
-
-inline uintptr_t ThreadStackBase() {
-    uintptr_t base;
-    asm volatile("movl %%fs:4, %0" : "=r"(base));
-    return base;
 }
 
 #endif

@@ -13,15 +13,14 @@ std::string ToUtf8(std::wstring_view text) {
     return out;
 }
 
-std::wstring FromUtf8(std::string_view text, bool strict) {
+std::wstring FromUtf8(std::string_view text) {
     if (text.empty()) {
         return std::wstring();
     }
-    const DWORD flags = strict ? MB_ERR_INVALID_CHARS : 0;
     const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, flags, text.data(), size, nullptr, 0);
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
     std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, flags, text.data(), size, out.data(), n);
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
     return out;
 }
 

@@ -7,8 +7,8 @@
 // UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
 std::string ToUtf8(std::wstring_view text);
 
-// UTF-8 to UTF-16. Invalid sequences become U+FFFD, or, with `strict`, make the result empty.
-std::wstring FromUtf8(std::string_view text, bool strict = false);
+// UTF-8 to UTF-16. Invalid sequences become U+FFFD.
+std::wstring FromUtf8(std::string_view text);
 
 // The lines of a text: split at "\n", each without a "\r" before it; a last line without
 // "\n" is kept when it is not empty.

@@ -91,13 +91,6 @@ void CallUnderDecliningHandler(void (*function)()) {
     dp_call_declining(function);
 }
 
-// The thread's stack base: the second field of the thread block (fs:[4]).
-uintptr_t ThreadStackBase() {
-    uintptr_t base;
-    asm volatile("movl %%fs:4, %0" : "=r"(base));
-    return base;
-}
-
 bool ExceptionChainIsWhole() {
     return true;
 }

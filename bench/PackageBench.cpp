@@ -118,7 +118,7 @@ bool WriteCatalog(const DataSet& set, bool pinned) {
     WriteWhole(L"patches.csv", csv);
     const UniqueFile catalog(CreateFileW(L"windowspatchdata.zip", GENERIC_READ | GENERIC_WRITE, 0,
                                          nullptr, CREATE_ALWAYS, 0, nullptr));
-    ZipWriter writer(catalog.Get());
+    ZipWriter writer(catalog.Get(), ZipOptions{}, kZipLimits);
     return writer.AddFile("patches.csv", L"patches.csv") == ZipStatus::Ok &&
            writer.Finish() == ZipStatus::Ok;
 }
@@ -198,9 +198,9 @@ class Bench {
         {
             const UniqueFile out(CreateFileW(L"inprocess.zip", GENERIC_READ | GENERIC_WRITE, 0,
                                              nullptr, CREATE_ALWAYS, 0, nullptr));
-            ZipWriter::Options options;
-            options.workers = workers;
-            ZipWriter writer(out.Get(), options);
+            ZipOptions options;
+            options.workers = workers == 0 ? ProcessorWorkers() : workers;
+            ZipWriter writer(out.Get(), options, kZipLimits);
             if (writer.AddFiles(files, [](size_t, const PackOutcome&) { return true; }).status !=
                     ZipStatus::Ok ||
                 writer.Finish() != ZipStatus::Ok || !FlushFileBuffers(out.Get())) {

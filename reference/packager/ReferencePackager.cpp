@@ -298,9 +298,10 @@ int32_t ReferencePackager::WritePackage(const std::wstring& folder, const std::w
 int32_t ReferencePackager::WriteEntries(HANDLE file, const PackageRequest& request,
                                         const DeploymentOptions& options, Contents& contents,
                                         std::string* why) {
-    ZipWriter::Options settings;
+    ZipOptions settings;
+    settings.workers = ProcessorWorkers();
     settings.flushEvery = 16 << 20;
-    ZipWriter writer(file, settings);
+    ZipWriter writer(file, settings, kZipLimits);
     std::vector<ZipWriter::FileToAdd> files;
     for (const Vendor& vendor : contents.vendors) {
         files.push_back({vendor.entry, vendor.path, vendor.pinned});

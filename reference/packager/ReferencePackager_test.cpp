@@ -31,7 +31,7 @@ std::wstring MakeCatalog(const TempDir& dir, const std::string& csv) {
     WriteTextFile(dir / L"patches.src", csv);
     const UniqueFile file(
         CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ZipWriter writer(file.Get());
+    ZipWriter writer(file.Get(), ZipOptions{}, kZipLimits);
     writer.AddFile("patches.csv", dir / L"patches.src");
     writer.Finish();
     return path;

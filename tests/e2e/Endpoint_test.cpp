@@ -28,7 +28,7 @@ void WriteCatalog(const std::wstring& path, const std::string& csv, const std::w
     WriteTextFile(scratch, csv);
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-    ZipWriter writer(file.Get());
+    ZipWriter writer(file.Get(), ZipOptions{}, kZipLimits);
     ASSERT_EQ(writer.AddFile("patches.csv", scratch), ZipStatus::Ok);
     ASSERT_EQ(writer.Finish(), ZipStatus::Ok);
 }

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include "Memory.h"
+#include "ZipRecordReader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     MemorySource source(std::string_view(reinterpret_cast<const char*>(data), size));

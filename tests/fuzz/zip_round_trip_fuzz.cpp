@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "Memory.h"
+#include "ZipRecordReader.h"
 
 namespace {
 
@@ -105,7 +106,7 @@ struct Built {
     bool zip64 = false;
 };
 
-void Pack(ZipStreamWriter& writer, MemoryPlatform& platform, const PackOptions& options,
+void Pack(ZipStreamWriter& writer, MemoryPlatform& platform, const ZipOptions& options,
           std::vector<PackItem>& items, std::vector<bool>& wrongPins, std::vector<bool>& random,
           Built& built) {
     if (items.empty()) {
@@ -135,13 +136,14 @@ void Pack(ZipStreamWriter& writer, MemoryPlatform& platform, const PackOptions& 
 Built Build(const uint8_t* data, size_t size, unsigned workers) {
     Input in{data, size};
     const uint8_t flags = in.Byte();
-    ZipStreamWriter::Options options;
-    options.forceZip64 = (flags & 1) != 0;
+    ZipOptions options;
     options.level = std::min(flags >> 4, 9);
+    // Limits of 0 give every entry every ZIP64 record, as sizes of 4 GiB and more would.
+    const bool zip64 = (flags & 1) != 0;
     MemorySink sink;
-    ZipStreamWriter writer(sink, options);
+    ZipStreamWriter writer(sink, options, zip64 ? ZipLimits{0, 0, 0} : kZipLimits);
     MemoryPlatform platform;
-    PackOptions pack;
+    ZipOptions pack;
     pack.level = options.level;
     pack.workers = workers;
     pack.blockSize = size_t{16} << 10 << ((flags >> 1) % 4);  // 16 KiB to 128 KiB
@@ -149,7 +151,7 @@ Built Build(const uint8_t* data, size_t size, unsigned workers) {
         pack.blockSize = 2 * kStretchSize;
     }
     Built built;
-    built.zip64 = options.forceZip64;
+    built.zip64 = zip64;
     std::vector<PackItem> items;
     std::vector<bool> wrongPins, random;
     auto known = [&](const std::string& name) {

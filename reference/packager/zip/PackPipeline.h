@@ -26,7 +26,7 @@
 
 #include "DigestText.h"
 #include "StretchCodec.h"
-#include "ZipFormat.h"
+#include "ZipStreamWriter.h"
 
 // A SHA-256 digest being computed.
 class PackDigest {
@@ -59,13 +59,6 @@ class PackPlatform {
     virtual std::unique_ptr<BlockEncoder> NewEncoder(int level) = 0;
     // Starts a thread that runs `body`; throws as std::thread's constructor does.
     virtual std::thread StartThread(std::function<void()> body) = 0;
-};
-
-struct PackOptions {
-    int level = 1;  // zlib's, for the stretches that shrink
-    // Threads that encode blocks; 0: the writing thread encodes them itself.
-    unsigned workers = 1;
-    size_t blockSize = 512 << 10;  // a multiple of kStretchSize, or smaller than one
 };
 
 // A file to pack: its entry name, and the SHA-256 its bytes must have, when pinned.
@@ -101,5 +94,6 @@ struct PackResult {
 
 // Writes `items` into `writer` as entries, in their order. After a failure the archive holds
 // a part entry at its end: the caller discards it.
-PackResult PackFiles(ZipStreamWriter& writer, PackPlatform& platform, const PackOptions& options,
+// Of `options`, the level, the workers and the block size count here.
+PackResult PackFiles(ZipStreamWriter& writer, PackPlatform& platform, const ZipOptions& options,
                      const std::vector<PackItem>& items, const PackDone& done);

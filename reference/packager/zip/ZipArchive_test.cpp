@@ -19,7 +19,7 @@ std::string Pattern(size_t size, bool compressible) {
     return data;
 }
 
-bool WriteArchive(const std::wstring& path, ZipWriter::Options options,
+bool WriteArchive(const std::wstring& path, const ZipOptions& options, const ZipLimits& limits,
                   const std::vector<std::pair<std::string, std::wstring>>& files,
                   const std::string& manifest) {
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
@@ -27,7 +27,7 @@ bool WriteArchive(const std::wstring& path, ZipWriter::Options options,
     if (!file) {
         return false;
     }
-    ZipWriter writer(file.Get(), options);
+    ZipWriter writer(file.Get(), options, limits);
     bool ok = writer.AddBytes("manifest.txt", manifest, 0) == ZipStatus::Ok;
     for (const auto& [name, source] : files) {
         ok = ok && writer.AddFile(name, source) == ZipStatus::Ok;
@@ -43,7 +43,9 @@ TEST(ZipArchive, RoundTripsStoredDeflatedAndEmptyEntries) {
         WriteTextFile(dir / L"text.bin", text);
         WriteTextFile(dir / L"noise.bin", noise);
         WriteTextFile(dir / L"empty.bin", "");
-        ASSERT_TRUE(WriteArchive(dir / L"a.zip", {zip64, 1, 0, 512 << 10},
+        // ZIP64 records for every entry from limits of 0, as for sizes of 4 GiB and more.
+        const ZipLimits limits = zip64 ? ZipLimits{0, 0, 0} : kZipLimits;
+        ASSERT_TRUE(WriteArchive(dir / L"a.zip", ZipOptions{}, limits,
                                  {{"vendor/text.bin", dir / L"text.bin"},
                                   {"vendor/noise.bin", dir / L"noise.bin"},
                                   {"vendor/empty.bin", dir / L"empty.bin"}},
@@ -70,7 +72,7 @@ TEST(ZipArchive, RoundTripsStoredDeflatedAndEmptyEntries) {
 TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
     TempDir dir;
     WriteTextFile(dir / L"src.bin", Pattern(100000, true));
-    ASSERT_TRUE(WriteArchive(dir / L"good.zip", {}, {{"a", dir / L"src.bin"}}, "m"));
+    ASSERT_TRUE(WriteArchive(dir / L"good.zip", ZipOptions{}, kZipLimits, {{"a", dir / L"src.bin"}}, "m"));
     const std::string good = ReadTextFile(dir / L"good.zip");
     ZipReader reader;
     EXPECT_EQ(reader.Open(dir / L"missing.zip"), ZipStatus::OpenFailed);
@@ -104,7 +106,7 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
     {
         const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_WRITE, 0, nullptr,
                                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        ZipWriter writer(file.Get());
+        ZipWriter writer(file.Get(), ZipOptions{}, kZipLimits);
         ASSERT_EQ(writer.AddBytes("a/x", "first", 0), ZipStatus::Ok);
         EXPECT_EQ(writer.AddBytes("a/x", "second", 0), ZipStatus::Duplicate);
         EXPECT_EQ(writer.AddFile("a/x", dir / L"file.bin"), ZipStatus::Duplicate);
@@ -139,10 +141,10 @@ TEST(ZipArchive, FilesOfEverySizeAreTheSameBytesWithOneWorkerOrSeveral) {
     std::string first;
     for (unsigned workers : {1u, 2u, 5u}) {
         const std::wstring archive = dir / (L"w" + std::to_wstring(workers) + L".zip");
-        ZipWriter::Options options;
+        ZipOptions options;
         options.workers = workers;
         options.blockSize = kBlock;
-        ASSERT_TRUE(WriteArchive(archive, options, files, "")) << workers;
+        ASSERT_TRUE(WriteArchive(archive, options, kZipLimits, files, "")) << workers;
         ZipReader reader;
         ASSERT_EQ(reader.Open(archive), ZipStatus::Ok);
         for (size_t i = 0; i < sizes.size(); ++i) {

@@ -17,10 +17,15 @@
 #include "DigestText.h"
 #include "PackPipeline.h"
 #include "WinResources.h"
-#include "ZipFormat.h"
+#include "ZipRecordReader.h"
+#include "ZipStreamWriter.h"
 
 // A file time in seconds since 1970 UTC, to the second below: how entries carry times.
 int64_t UnixTime(const FILETIME& time);
+
+// Encoding threads for this process: one per processor it may run on, at most 16. An agent
+// that confines its runs to some processors gets no more threads.
+unsigned ProcessorWorkers();
 
 // Reads the central directory of an archive file and extracts entries into memory.
 class ZipReader {
@@ -83,18 +88,6 @@ class BackgroundFlush {
 // that turns out to shrink after a stored start is rewritten in place).
 class ZipWriter {
   public:
-    struct Options {
-        bool forceZip64 = false;
-        int level = 1;  // zlib level for the stretches that shrink
-        // Threads that encode blocks; 0: one per processor the process may run on, at most 16.
-        unsigned workers = 0;
-        size_t blockSize = 512 << 10;
-        // Has the file written through to disk, on a thread of its own, each time this many
-        // bytes have been written since (0: never), so that a caller who flushes at the end
-        // waits for little.
-        uint64_t flushEvery = 0;
-    };
-
     // A file to add: its entry name, its path and, when pinned, the SHA-256 it must have.
     struct FileToAdd {
         std::string name;
@@ -108,8 +101,8 @@ class ZipWriter {
         std::optional<Sha256Digest> sha256;
     };
 
-    ZipWriter(HANDLE file, Options options);
-    explicit ZipWriter(HANDLE target) : ZipWriter(target, Options{}) {}
+    // ZIP64 records from `limits` on (kZipLimits but in tests).
+    ZipWriter(HANDLE file, const ZipOptions& options, const ZipLimits& limits);
 
     // Adds `data` as one deflated entry, modified at `modified` (seconds since 1970 UTC).
     // Every add refuses a name already written (Duplicate).
@@ -158,7 +151,7 @@ class ZipWriter {
     // Keeps the sink's error code of a failed write as the writer's.
     ZipStatus Noted(ZipStatus status);
 
-    Options options;
+    ZipOptions options;
     FileSink sink;
     ZipStreamWriter writer;
     DWORD systemError = 0;

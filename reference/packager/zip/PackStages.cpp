@@ -171,7 +171,7 @@ PackResult EntryWriter::Write(PackBlock& block) {
 
 ZipStatus EntryWriter::Begin(const PackBlock& block) {
     method = block.encoded.deflated ? kZipDeflated : kZipStored;
-    return writer.BeginEntry(items[block.file].name, method, block.opened.size >= kZip64FromSize,
+    return writer.BeginEntry(items[block.file].name, method, block.opened.size,
                              block.opened.modified);
 }
 

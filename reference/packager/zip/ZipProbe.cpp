@@ -39,7 +39,10 @@ int WriteSampleArchives(const std::wstring& folder) {
         const std::wstring path = folder + (zip64 ? L"\\zip64.zip" : L"\\plain.zip");
         const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          CREATE_ALWAYS, 0, nullptr));
-        ZipWriter writer(out.Get(), ZipWriter::Options{zip64, 6, 0, 512 << 10});
+        ZipOptions options;
+        options.level = 6;
+        // Limits of 0: every ZIP64 record, as sizes of 4 GiB and more would have them.
+        ZipWriter writer(out.Get(), options, zip64 ? ZipLimits{0, 0, 0} : kZipLimits);
         failures += writer.AddBytes("manifest.txt", "manifest\r\n", kProbeTime) != ZipStatus::Ok;
         failures += writer.AddFile("vendor/payload.bin", source) != ZipStatus::Ok;
         failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
@@ -63,9 +66,9 @@ int WriteBlockArchives(const std::wstring& folder) {
         const std::wstring path = folder + (workers == 1 ? L"\\blocks-one.zip" : L"\\blocks.zip");
         const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          CREATE_ALWAYS, 0, nullptr));
-        ZipWriter::Options options;
-        options.workers = workers;
-        ZipWriter writer(out.Get(), options);
+        ZipOptions options;
+        options.workers = workers == 0 ? ProcessorWorkers() : workers;
+        ZipWriter writer(out.Get(), options, kZipLimits);
         failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
         failures += writer.AddBytes("one.txt", "1", kProbeTime) != ZipStatus::Ok;
         for (size_t size :
@@ -115,9 +118,9 @@ int WriteMixedArchives(const std::wstring& folder) {
         const std::wstring path = folder + (workers == 1 ? L"\\mixed-one.zip" : L"\\mixed.zip");
         const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                          CREATE_ALWAYS, 0, nullptr));
-        ZipWriter::Options options;
-        options.workers = workers;
-        ZipWriter writer(out.Get(), options);
+        ZipOptions options;
+        options.workers = workers == 0 ? ProcessorWorkers() : workers;
+        ZipWriter writer(out.Get(), options, kZipLimits);
         for (const auto& [name, bytes] : mixes) {
             const std::wstring file = folder + L"\\part.bin";
             failures += !WriteFileBytes(file, bytes.data(), bytes.size());
@@ -150,7 +153,7 @@ int WriteBigArchive(const std::wstring& folder) {
     }
     const UniqueFile out(CreateFileW((folder + L"\\big.zip").c_str(), GENERIC_READ | GENERIC_WRITE,
                                      0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ZipWriter writer(out.Get());
+    ZipWriter writer(out.Get(), ZipOptions{}, kZipLimits);
     failures += writer.AddFile("zeros.bin", big) != ZipStatus::Ok;
     failures += writer.Finish() != ZipStatus::Ok;
     DeleteFileW(big.c_str());

@@ -14,12 +14,9 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;  // reads of the catalog
 
-// One worker per processor the process may run on, at most 16, unless the caller says
-// otherwise: an agent that confines its runs to some processors gets no more threads.
-unsigned DeflateWorkers(unsigned asked) {
-    if (asked != 0) {
-        return asked;
-    }
+}  // namespace
+
+unsigned ProcessorWorkers() {
     DWORD_PTR allowed = 0, present = 0;
     if (GetProcessAffinityMask(GetCurrentProcess(), &allowed, &present) && allowed != 0) {
         return std::clamp<unsigned>(std::popcount(static_cast<uint64_t>(allowed)), 1, 16);
@@ -33,12 +30,7 @@ unsigned DeflateWorkers(unsigned asked) {
     return std::clamp<unsigned>(processors, 1, 16);
 }
 
-ZipStreamWriter::Options StreamOptions(const ZipWriter::Options& options) {
-    ZipStreamWriter::Options stream;
-    stream.forceZip64 = options.forceZip64;
-    stream.level = options.level;
-    return stream;
-}
+namespace {
 
 int64_t LastWriteTime(HANDLE file) {
     FILETIME written{};
@@ -53,8 +45,6 @@ int64_t UnixTime(const FILETIME& time) {
         116444736000000000;  // 100 ns ticks from 1601 to 1970
     return ticks >= 0 ? ticks / 10000000 : -((-ticks + 9999999) / 10000000);
 }
-
-namespace {}  // namespace
 
 // --- Reader -------------------------------------------------------------------------------
 
@@ -318,8 +308,8 @@ bool ZipWriter::FileSink::Truncate(uint64_t size) {
     return true;
 }
 
-ZipWriter::ZipWriter(HANDLE target, Options given)
-    : options(given), sink(target, given.flushEvery), writer(sink, StreamOptions(given)) {}
+ZipWriter::ZipWriter(HANDLE target, const ZipOptions& given, const ZipLimits& limits)
+    : options(given), sink(target, given.flushEvery), writer(sink, given, limits) {}
 
 ZipStatus ZipWriter::Noted(ZipStatus status) {
     if (status == ZipStatus::WriteFailed) {
@@ -342,11 +332,7 @@ PackResult ZipWriter::AddFiles(const std::vector<FileToAdd>& files, const PackDo
         items.push_back(PackItem{file.name, file.pinned});
     }
     FilePlatform platform(files);
-    PackOptions pack;
-    pack.level = options.level;
-    pack.workers = DeflateWorkers(options.workers);
-    pack.blockSize = options.blockSize;
-    PackResult result = PackFiles(writer, platform, pack, items, done);
+    PackResult result = PackFiles(writer, platform, options, items, done);
     if (result.status == ZipStatus::WriteFailed) {
         result.error = sink.Error();
     }

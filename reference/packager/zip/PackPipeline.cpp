@@ -19,7 +19,7 @@ using State = PackBlock::State;
 // and hashed, and frees them. A thread that cannot start leaves its stage to the writer.
 class Pipeline {
   public:
-    Pipeline(ZipStreamWriter& writer, PackPlatform& host, const PackOptions& given,
+    Pipeline(ZipStreamWriter& writer, PackPlatform& host, const ZipOptions& given,
              const std::vector<PackItem>& files, const PackDone& done)
         : platform(host),
           options(given),
@@ -43,7 +43,7 @@ class Pipeline {
     bool Help(PackBlock& block, size_t sequence, std::unique_lock<std::mutex>& guard);
 
     PackPlatform& platform;
-    const PackOptions& options;
+    const ZipOptions& options;
     const std::vector<PackItem>& items;
     BlockReader reading;
     BlockDigests digests;
@@ -275,7 +275,7 @@ bool Pipeline::Help(PackBlock& block, size_t sequence, std::unique_lock<std::mut
 
 }  // namespace
 
-PackResult PackFiles(ZipStreamWriter& writer, PackPlatform& platform, const PackOptions& options,
+PackResult PackFiles(ZipStreamWriter& writer, PackPlatform& platform, const ZipOptions& options,
                      const std::vector<PackItem>& items, const PackDone& done) {
     Pipeline pipeline(writer, platform, options, items, done);
     return pipeline.Run();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "MemoryArchive.h"
+#include "ZipRecordReader.h"
 
 namespace {
 
@@ -37,8 +38,8 @@ Packed Pack(MemoryPlatform& platform, unsigned workers, size_t blockSize = 128 <
         items.push_back({"f" + std::to_string(i), i < pins.size() ? pins[i] : std::nullopt});
     }
     MemorySink sink;
-    ZipStreamWriter writer(sink, {});
-    PackOptions options;
+    ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
+    ZipOptions options;
     options.workers = workers;
     options.blockSize = blockSize;
     Packed packed;
@@ -131,8 +132,8 @@ TEST(PackPipeline, AFailedBlockStopsTheArchiveAndNothingAfterItIsWritten) {
         MemoryPlatform alone;
         alone.files = {platform.files[0]};
         MemorySink sink;
-        ZipStreamWriter writer(sink, {});
-        PackFiles(writer, alone, PackOptions{}, {{"f0", {}}},
+        ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
+        PackFiles(writer, alone, ZipOptions{}, {{"f0", {}}},
                   [](size_t, const PackOutcome&) { return true; });
         EXPECT_TRUE(packed.bytes == sink.bytes) << (throws ? "throwing" : "failing") << " encoder";
         EXPECT_EQ(packed.outcomes.size(), 1u);
@@ -222,10 +223,10 @@ TEST(PackPipeline, TheCallerCanStopAfterAnyFile) {
     MemoryPlatform platform;
     platform.files = {{Text(1000)}, {Text(2000)}, {Text(3000)}};
     MemorySink sink;
-    ZipStreamWriter writer(sink, {});
+    ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
     std::vector<size_t> heard;
     const PackResult result =
-        PackFiles(writer, platform, PackOptions{}, {{"a", {}}, {"b", {}}, {"c", {}}},
+        PackFiles(writer, platform, ZipOptions{}, {{"a", {}}, {"b", {}}, {"c", {}}},
                   [&](size_t index, const PackOutcome&) {
                       heard.push_back(index);
                       return index != 1;

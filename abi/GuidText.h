@@ -83,18 +83,16 @@ inline std::string PatchGuidText(const PatchGuid& g) {
 static_assert(sizeof(PatchGuid) == sizeof(GUID) && std::is_trivially_copyable_v<PatchGuid>,
               "PatchGuid has GUID's layout");
 
-inline bool ParseGuidText(std::string_view text, GUID* guid) {
-    PatchGuid id;
-    if (!ParsePatchGuid(text, &id)) {
-        return false;
-    }
-    std::memcpy(guid, &id, sizeof(GUID));
-    return true;
-}
-
-inline std::string GuidToText(const GUID& guid) {
+// The one GUID value of the portable code, and the platform's, at the interface's edge.
+inline PatchGuid ToPatchGuid(const GUID& guid) {
     PatchGuid id;
     std::memcpy(static_cast<void*>(&id), &guid, sizeof(GUID));
-    return PatchGuidText(id);
+    return id;
+}
+
+inline GUID ToGuid(const PatchGuid& id) {
+    GUID guid;
+    std::memcpy(&guid, &id, sizeof(GUID));
+    return guid;
 }
 #endif

@@ -14,14 +14,9 @@ std::string ToUtf8(std::wstring_view text) {
 }
 
 std::wstring FromUtf8(std::string_view text) {
-    if (text.empty()) {
-        return std::wstring();
-    }
-    const int size = static_cast<int>(text.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
-    std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), size, out.data(), n);
-    return out;
+    std::u16string decoded;
+    DecodeUtf8(text, &decoded, true);
+    return std::wstring(decoded.begin(), decoded.end());
 }
 
 std::vector<std::string> SplitLines(std::string_view text) {

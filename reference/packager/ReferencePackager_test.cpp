@@ -65,7 +65,9 @@ int32_t InitializeWith(const TempDir& dir, const std::string& csv, std::string* 
 
 PatchInfo Patch(const char* guid, uint16_t languageId) {
     PatchInfo patch{};
-    ParseGuidText(guid, &patch.id);
+    PatchGuid id;
+    ParsePatchGuid(guid, &id);
+    patch.id = ToGuid(id);
     patch.languageId = languageId;
     return patch;
 }
@@ -192,12 +194,14 @@ TEST(ReferencePackager, RefusesCatalogsWhoseVendorFilesLeaveTheCurrentFolder) {
          {L"..\\secret.txt", L"Z:\\tmp\\secret.txt", L"C:secret.txt", L"\\windows\\win.ini",
           L"/etc/passwd", L"\\\\server\\share\\x", L"vendor\\..\\..\\x", L"x.msp:stream", L"...\\x",
           L"vendor\\. .\\x", L"NUL", L"vendor\\com1.msp", L"conin$"}) {
-        EXPECT_FALSE(StaysInCurrentFolder(outside)) << ToUtf8(outside);
+        EXPECT_FALSE(StaysInCurrentFolder(reinterpret_cast<const char16_t*>(outside)))
+            << ToUtf8(outside);
     }
     for (const wchar_t* inside :
          {L"en.msp", L"vendor\\en.msp", L"vendor/en.msp", L".\\vendor\\en.msp",
           L"vendor\\..\\other\\en.msp", L"console.msp", L"com10.msp", L".hidden.msp"}) {
-        EXPECT_TRUE(StaysInCurrentFolder(inside)) << ToUtf8(inside);
+        EXPECT_TRUE(StaysInCurrentFolder(reinterpret_cast<const char16_t*>(inside)))
+            << ToUtf8(inside);
     }
 
     TempDir dir;

@@ -171,7 +171,7 @@ std::string Utf8(const std::u16string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::vector<CatalogLine> parsed;
+    std::vector<CatalogPatch> parsed;
     std::string detail;
     const bool accepted = ParseCatalogText(text, &parsed, &detail);
     std::vector<Expected> expected;
@@ -183,8 +183,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(parsed.size() == expected.size());
     for (size_t i = 0; i < parsed.size(); ++i) {
-        FUZZ_CHECK(PatchGuidText(parsed[i].id) == expected[i].guid);
-        FUZZ_CHECK(parsed[i].languageId == expected[i].language);
+        FUZZ_CHECK(PatchGuidText(parsed[i].key.id) == expected[i].guid);
+        FUZZ_CHECK(parsed[i].key.languageId == expected[i].language);
         FUZZ_CHECK(Utf8(parsed[i].vendorFile) == expected[i].vendor);
         FUZZ_CHECK((parsed[i].sha256 ? Sha256Text(*parsed[i].sha256) : "") == expected[i].sha256);
         FUZZ_CHECK(parsed[i].title == expected[i].title);

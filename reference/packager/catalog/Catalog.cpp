@@ -1,45 +1,37 @@
 #include "Catalog.h"
 
-#include <cstring>
-
-#include "CatalogText.h"
 #include "ZipArchive.h"
 
 namespace {
 
 constexpr uint64_t kMaxCatalogText = 64ull << 20;
 
-static_assert(sizeof(char16_t) == sizeof(wchar_t), "UTF-16 on both sides");
-
 }  // namespace
 
-bool StaysInCurrentFolder(const std::wstring& name) {
-    return StaysInCurrentFolder(
-        std::u16string_view(reinterpret_cast<const char16_t*>(name.data()), name.size()));
+CatalogStatus PatchCatalog::Read(const std::wstring& path, std::string* detail) {
+    patches.clear();
+    byKey.clear();
+    pins.clear();
+    modified = 0;
+    const CatalogStatus status = Parse(path, detail);
+    if (status != CatalogStatus::Ok) {
+        patches.clear();
+        return status;
+    }
+    for (size_t i = 0; i < patches.size(); ++i) {
+        byKey.emplace(patches[i].key, i);
+        if (patches[i].sha256) {
+            pins.emplace(FoldAsciiCase(patches[i].entryName), *patches[i].sha256);
+        }
+    }
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
+        modified = UnixTime(attributes.ftLastWriteTime);
+    }
+    return CatalogStatus::Ok;
 }
 
-bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
-                      std::string* detail) {
-    patches->clear();
-    std::vector<CatalogLine> lines;
-    if (!ParseCatalogText(std::string_view(text), &lines, detail)) {
-        return false;
-    }
-    for (CatalogLine& line : lines) {
-        CatalogPatch patch{};
-        std::memcpy(&patch.id, &line.id, sizeof(GUID));
-        patch.languageId = line.languageId;
-        patch.vendorFile.assign(line.vendorFile.begin(), line.vendorFile.end());
-        patch.entryName = std::move(line.entryName);
-        patch.sha256 = line.sha256;
-        patch.title = std::move(line.title);
-        patches->push_back(std::move(patch));
-    }
-    return true;
-}
-
-CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* patches,
-                          std::string* detail) {
+CatalogStatus PatchCatalog::Parse(const std::wstring& path, std::string* detail) {
     ZipReader reader;
     const ZipStatus opened = reader.Open(path);
     if (opened == ZipStatus::OpenFailed) {
@@ -61,5 +53,15 @@ CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* p
                                                    : "patches.csv cannot be extracted";
         return CatalogStatus::Corrupt;
     }
-    return ParseCatalogText(text, patches, detail) ? CatalogStatus::Ok : CatalogStatus::Corrupt;
+    return ParseCatalogText(text, &patches, detail) ? CatalogStatus::Ok : CatalogStatus::Corrupt;
+}
+
+const CatalogPatch* PatchCatalog::Find(const PatchKey& key) const {
+    const auto found = byKey.find(key);
+    return found == byKey.end() ? nullptr : &patches[found->second];
+}
+
+std::optional<Sha256Digest> PatchCatalog::PinOf(const std::string& entryName) const {
+    const auto found = pins.find(FoldAsciiCase(entryName));
+    return found == pins.end() ? std::nullopt : std::optional(found->second);
 }

@@ -1,35 +1,41 @@
 #pragma once
 
 // The patch catalog "windowspatchdata.zip": one entry, "patches.csv", in the format of
-// CatalogText.h.
+// CatalogText.h, read once and then looked up by patch.
 
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "DigestText.h"
-
-struct CatalogPatch {
-    GUID id;
-    uint16_t languageId;
-    std::wstring vendorFile;             // relative to the current directory
-    std::string entryName;               // its name in the package
-    std::optional<Sha256Digest> sha256;  // pinned by its line
-    std::string title;
-};
+#include "CatalogText.h"
 
 enum class CatalogStatus { Ok, NotFound, Corrupt, TooLarge };
 
-// Reads the catalog archive at `path`. `detail` receives a description of a failure.
-CatalogStatus ReadCatalog(const std::wstring& path, std::vector<CatalogPatch>* patches,
-                          std::string* detail);
+class PatchCatalog {
+  public:
+    // Reads the catalog archive at `path`, in place of what the object held; a failure leaves
+    // it holding nothing, and `detail` says why.
+    CatalogStatus Read(const std::wstring& path, std::string* detail);
 
-// The rule of CatalogText.h for a name given as wide text.
-bool StaysInCurrentFolder(const std::wstring& name);
+    // Every patch, in catalog order.
+    const std::vector<CatalogPatch>& Patches() const { return patches; }
+    // The patch of `key`; null when the catalog does not list it.
+    const CatalogPatch* Find(const PatchKey& key) const;
+    // The digest a line of the catalog pins for the vendor file of entry name `entryName`
+    // (compared without regard to ASCII case), if any.
+    std::optional<Sha256Digest> PinOf(const std::string& entryName) const;
+    // The catalog file's last-write time (seconds since 1970 UTC), or 0.
+    int64_t Modified() const { return modified; }
 
-// Parses the CSV text of a catalog; false with `detail` on the first malformed line.
-bool ParseCatalogText(const std::string& text, std::vector<CatalogPatch>* patches,
-                      std::string* detail);
+  private:
+    CatalogStatus Parse(const std::wstring& path, std::string* detail);
+
+    std::vector<CatalogPatch> patches;
+    std::map<PatchKey, size_t> byKey;          // a request lists every patch: no scan per item
+    std::map<std::string, Sha256Digest> pins;  // by folded entry name
+    int64_t modified = 0;
+};

@@ -65,7 +65,7 @@ std::string_view Field(std::string_view line, size_t from, size_t* next) {
 }
 
 // The vendor file field: valid UTF-8 and a name that stays in the current folder.
-bool ParseVendorFile(std::string_view vendor, CatalogLine* patch, std::string* why) {
+bool ParseVendorFile(std::string_view vendor, CatalogPatch* patch, std::string* why) {
     if (vendor.empty() || !DecodeUtf8(vendor, &patch->vendorFile)) {
         *why = "no vendor file name";
         return false;
@@ -85,13 +85,13 @@ bool ParseVendorFile(std::string_view vendor, CatalogLine* patch, std::string* w
 
 // One line of the catalog after the header, with a digest field when `pinned`: false with the
 // reason in `why`.
-bool ParseLine(std::string_view line, bool pinned, CatalogLine* patch, std::string* why) {
+bool ParseLine(std::string_view line, bool pinned, CatalogPatch* patch, std::string* why) {
     size_t next = 0;
     const std::string_view guid = Field(line, 0, &next);
     const std::string_view language =
         next == std::string_view::npos ? std::string_view() : Field(line, next, &next);
-    if (next == std::string_view::npos || !ParsePatchGuid(guid, &patch->id) ||
-        !ParseLanguage(language, &patch->languageId)) {
+    if (next == std::string_view::npos || !ParsePatchGuid(guid, &patch->key.id) ||
+        !ParseLanguage(language, &patch->key.languageId)) {
         *why = pinned ? "expected guid,language,vendor_file,sha256,title"
                       : "expected guid,language,vendor_file,title";
         return false;
@@ -153,37 +153,6 @@ bool ParseLanguage(std::string_view text, uint16_t* languageId) {
         return false;
     }
     *languageId = static_cast<uint16_t>(value);
-    return true;
-}
-
-bool DecodeUtf8(std::string_view text, std::u16string* out) {
-    out->clear();
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        if ((lead >= 0x80 && lead < 0xC2) || lead > 0xF4 || length > text.size() - i) {
-            return false;
-        }
-        uint32_t code = length == 1 ? lead : lead & (0xFF >> (length + 1));
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) {
-                return false;
-            }
-            code = (code << 6) | (next & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < kSmallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return false;
-        }
-        if (code >= 0x10000) {
-            out->push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            out->push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            out->push_back(static_cast<char16_t>(code));
-        }
-        i += length;
-    }
     return true;
 }
 
@@ -258,13 +227,13 @@ std::string FoldAsciiCase(std::string text) {
     return text;
 }
 
-namespace {
-
-std::string LanguageText(uint16_t languageId) {
+std::string PatchKey::Text() const {
     char hex[8];
     std::snprintf(hex, sizeof(hex), "0x%04X", languageId);
-    return hex;
+    return PatchGuidText(id) + " " + hex;
 }
+
+namespace {
 
 // What the whole text may not hold twice: a patch (GUID and language), and two digests for
 // one vendor file. A patch listed twice would have two vendor files and one place in the
@@ -272,11 +241,10 @@ std::string LanguageText(uint16_t languageId) {
 class Repeats {
   public:
     // False with `detail` when `patch` repeats what an earlier line said.
-    bool Admit(const CatalogLine& patch, std::string* detail) {
-        const std::string key = PatchGuidText(patch.id) + " " + LanguageText(patch.languageId);
-        const auto [seen, added] = patches.emplace(key, patch.line);
+    bool Admit(const CatalogPatch& patch, std::string* detail) {
+        const auto [seen, added] = patches.emplace(patch.key, patch.line);
         if (!added) {
-            *detail = "line " + std::to_string(patch.line) + ": the patch " + key +
+            *detail = "line " + std::to_string(patch.line) + ": the patch " + patch.key.Text() +
                       " is listed again (first on line " + std::to_string(seen->second) + ")";
             return false;
         }
@@ -295,13 +263,14 @@ class Repeats {
     }
 
   private:
-    std::map<std::string, int> patches;
+    std::map<PatchKey, int> patches;
     std::map<std::string, std::pair<Sha256Digest, int>> pins;
 };
 
 }  // namespace
 
-bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, std::string* detail) {
+bool ParseCatalogText(std::string_view text, std::vector<CatalogPatch>* lines,
+                      std::string* detail) {
     lines->clear();
     Repeats repeats;
     bool pinned = false;
@@ -319,7 +288,7 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, st
         if (IsBlank(line)) {
             continue;
         }
-        CatalogLine patch;
+        CatalogPatch patch;
         std::string why;
         if (!ParseLine(line, pinned, &patch, &why)) {
             *detail = "line " + std::to_string(number) + ": " + why;

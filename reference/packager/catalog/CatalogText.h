@@ -23,6 +23,7 @@
 // package entry name, PackageEntryName, compared without regard to ASCII letter case).
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,10 +32,27 @@
 
 #include "DigestText.h"
 #include "GuidText.h"
+#include "Text.h"
 
-struct CatalogLine {
+// A patch as the catalog and the packager interface name it: its GUID and its language.
+struct PatchKey {
     PatchGuid id;
     uint16_t languageId = 0;
+
+    bool operator==(const PatchKey& other) const {
+        return std::memcmp(&id, &other.id, sizeof(id)) == 0 && languageId == other.languageId;
+    }
+    bool operator<(const PatchKey& other) const {
+        const int order = std::memcmp(&id, &other.id, sizeof(id));
+        return order != 0 ? order < 0 : languageId < other.languageId;
+    }
+    // "GUID 0xLLLL", as logs and manifests show it.
+    std::string Text() const;
+};
+
+// One patch of the catalog.
+struct CatalogPatch {
+    PatchKey key;
     std::u16string vendorFile;           // relative to the current folder
     std::string entryName;               // its name in the package (PackageEntryName)
     std::optional<Sha256Digest> sha256;  // pinned, or not
@@ -43,7 +61,7 @@ struct CatalogLine {
 };
 
 // Parses the whole text; false with `detail` ("line N: ...") at the first malformed line.
-bool ParseCatalogText(std::string_view text, std::vector<CatalogLine>* lines, std::string* detail);
+bool ParseCatalogText(std::string_view text, std::vector<CatalogPatch>* lines, std::string* detail);
 
 // True when `name`, taken relative to the current folder, names something inside it: not
 // empty, no character below U+0020, not rooted, no drive or stream (no colon), no ".." step
@@ -62,7 +80,3 @@ std::string FoldAsciiCase(std::string text);
 
 // A line's language, as the format above has it (its GUID: ParsePatchGuid).
 bool ParseLanguage(std::string_view text, uint16_t* languageId);
-
-// Strict UTF-8 to UTF-16: false for a malformed or overlong sequence, an encoded surrogate
-// or a code point beyond U+10FFFF.
-bool DecodeUtf8(std::string_view text, std::u16string* out);

@@ -11,8 +11,8 @@ constexpr const char* kGuid = "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01";
 
 // A catalog of one line after the header, with `language` and `vendor`.
 bool ParseOne(const std::string& language, const std::string& vendor, std::string* detail,
-              CatalogLine* parsed = nullptr) {
-    std::vector<CatalogLine> lines;
+              CatalogPatch* parsed = nullptr) {
+    std::vector<CatalogPatch> lines;
     const bool ok = ParseCatalogText("guid,language,vendor_file,title\n" + std::string(kGuid) +
                                          "," + language + "," + vendor + ",title\n",
                                      &lines, detail);
@@ -28,9 +28,9 @@ TEST(CatalogText, LanguagesAreDecimalWithoutALeadingZeroOrHex) {
                                                          {"0xFFFF", 0xFFFF}, {"7", 7}};
     for (const auto& [text, value] : accepted) {
         std::string detail;
-        CatalogLine line;
+        CatalogPatch line;
         ASSERT_TRUE(ParseOne(text, "a.msp", &detail, &line)) << text << ": " << detail;
-        EXPECT_EQ(line.languageId, value) << text;
+        EXPECT_EQ(line.key.languageId, value) << text;
     }
     // Octal by accident, signs, blanks, wrapping and overflow are all refused alike.
     for (const char* text : {"0407", "0", "0x0", "00", "+1033", " 1033", "1033 ", "-4294966263",
@@ -57,7 +57,7 @@ TEST(CatalogText, GuidsAre8_4_4_4_12HexDigitsWithBothBracesOrNone) {
 }
 
 TEST(CatalogText, OnlyTheFirstLineMayBeTheHeader) {
-    std::vector<CatalogLine> lines;
+    std::vector<CatalogPatch> lines;
     std::string detail;
     const std::string patch = std::string(kGuid) + ",0x0409,a.msp,\n";
     EXPECT_TRUE(ParseCatalogText("\xEF\xBB\xBFguid,language\r\n\r\n" + patch, &lines, &detail));
@@ -108,7 +108,7 @@ TEST(CatalogText, Utf8IsDecodedStrictly) {
 constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 TEST(CatalogText, APinningHeaderPutsADigestBeforeTheTitle) {
-    std::vector<CatalogLine> lines;
+    std::vector<CatalogPatch> lines;
     std::string detail;
     std::string upper = kAbc;
     for (char& c : upper) {
@@ -142,7 +142,7 @@ TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
     for (const std::string& digest :
          {abc.substr(1), abc + "0", abc.substr(1) + "g", " " + abc, abc + " ", abc.substr(0, 32),
           "0x" + abc.substr(2), abc.substr(0, 31) + "-" + abc.substr(32)}) {
-        std::vector<CatalogLine> lines;
+        std::vector<CatalogPatch> lines;
         std::string detail;
         EXPECT_FALSE(ParseCatalogText(header + "\n" + good +
                                           std::string("A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22") +
@@ -157,7 +157,7 @@ TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
 TEST(CatalogText, OneVendorFileMayNotBePinnedToTwoDigests) {
     const std::string header = "guid,language,vendor_file,sha256,title\n";
     const std::string other = "0000000000000000000000000000000000000000000000000000000000000000";
-    std::vector<CatalogLine> lines;
+    std::vector<CatalogPatch> lines;
     std::string detail;
     // Two spellings of one file: one entry name, compared without letter case.
     EXPECT_FALSE(ParseCatalogText(header + kGuid + ",1033,vendor\\a.msp," + kAbc + ",\n" + kGuid +

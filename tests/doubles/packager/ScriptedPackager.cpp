@@ -61,7 +61,7 @@ void OnEntry(const PackagerScript& script, const char* method,
 }  // namespace
 
 std::string GuidText(const GUID& guid) {
-    return GuidToText(guid);
+    return PatchGuidText(ToPatchGuid(guid));
 }
 
 std::string RecordedText(const wchar_t* text) {
@@ -103,7 +103,9 @@ PackagerScript PackagerScript::Parse(const std::string& text) {
             const size_t c1 = value.find(',');
             const size_t c2 = value.find(',', c1 + 1);
             Patch patch{};
-            ParseGuidText(value.substr(0, c1), &patch.id);
+            PatchGuid id;
+            ParsePatchGuid(value.substr(0, c1), &id);
+            patch.id = ToGuid(id);
             patch.languageId = static_cast<uint16_t>(
                 std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
             const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);

@@ -1,0 +1,127 @@
+// The manifest against its documented form (Manifest.h), read back by a reader written from
+// that text: the head's fields and every item's fields come back as they went in, one line
+// each, in order, whatever the texts hold (CR LF and LF excepted, which no catalog field
+// holds).
+#include <sstream>
+
+#include "Manifest.h"
+#include "Memory.h"
+
+namespace {
+
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    uint8_t Byte() {
+        if (size == 0) {
+            return 0;
+        }
+        --size;
+        return *data++;
+    }
+    uint32_t Word() {
+        return static_cast<uint32_t>(Byte() << 24 | Byte() << 16 | Byte() << 8 | Byte());
+    }
+    // A text of up to 31 bytes without a line end.
+    std::string Text() {
+        std::string out;
+        for (int n = Byte() % 32; n > 0 && size > 0; --n) {
+            const char c = static_cast<char>(Byte());
+            out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+        }
+        return out;
+    }
+};
+
+ManifestFacts Facts(Input& in) {
+    ManifestFacts facts;
+    facts.source = in.Text();
+    facts.deploymentLog = in.Text();
+    facts.deploymentLogLevel = static_cast<int32_t>(in.Word());
+    facts.eventsHandler = in.Text();
+    facts.flags = in.Word();
+    facts.unwrittenLogError = in.Byte() % 2 == 0 ? 0 : in.Word() | 1;
+    facts.unwrittenLog = facts.unwrittenLogError != 0 ? in.Text() : "";
+    for (int n = in.Byte() % 8; n > 0; --n) {
+        ManifestItem item;
+        item.key.id.data1 = in.Word();
+        item.key.id.data4[7] = in.Byte();
+        item.key.languageId = static_cast<uint16_t>(in.Word());
+        item.index = in.Word();
+        const uint8_t kind = in.Byte();
+        item.inCatalog = kind % 4 != 0;
+        item.vendorFile = item.inCatalog ? in.Text() : "";
+        item.title = item.inCatalog ? in.Text() : "";
+        item.state = static_cast<VendorState>(kind / 4 % 3);
+        item.size = item.state == VendorState::Included ? uint64_t{in.Word()} << 8 : 0;
+        if (item.state == VendorState::Included && kind & 0x80) {
+            Sha256Digest digest{};
+            digest[0] = in.Byte();
+            digest[31] = in.Byte();
+            item.sha256 = digest;
+        }
+        facts.items.push_back(item);
+    }
+    return facts;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
+        lines.push_back(text.substr(start, at - start));
+    }
+    FUZZ_CHECK(start == text.size());  // every line ends in CR LF
+    return lines;
+}
+
+void CheckItem(const std::string& line, size_t i, const ManifestItem& item) {
+    const std::string start = "item " + std::to_string(i) + ": " + item.key.Text() + " index " +
+                              std::to_string(item.index);
+    FUZZ_CHECK(line.rfind(start, 0) == 0);
+    std::string rest = line.substr(start.size());
+    if (!item.inCatalog) {
+        FUZZ_CHECK(rest == " (not in the catalog)");
+        return;
+    }
+    FUZZ_CHECK(rest.rfind(" vendor-file " + item.vendorFile + " ", 0) == 0);
+    rest = rest.substr(13 + item.vendorFile.size() + 1);
+    std::string state = item.state == VendorState::Missing ? "missing"
+                        : item.state == VendorState::Mismatch
+                            ? "mismatch"
+                            : "included size " + std::to_string(item.size);
+    if (item.sha256) {
+        state += " sha256 " + Sha256Text(*item.sha256) + " verified";
+    }
+    FUZZ_CHECK(rest == state + (item.title.empty() ? "" : " title " + item.title));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in{data, size};
+    const ManifestFacts facts = Facts(in);
+    const std::vector<std::string> lines = Lines(ManifestText(facts));
+    const size_t head = facts.unwrittenLogError != 0 ? 8 : 7;
+    FUZZ_CHECK(lines.size() == head + facts.items.size());
+    FUZZ_CHECK(lines[0] == "package-format: 2");
+    FUZZ_CHECK(lines[1] == "source: " + facts.source);
+    FUZZ_CHECK(lines[2] == "deployment-log: " + facts.deploymentLog);
+    FUZZ_CHECK(lines[3] == "deployment-log-level: " + std::to_string(facts.deploymentLogLevel));
+    FUZZ_CHECK(lines[4] == "events-handler: " + facts.eventsHandler);
+    std::ostringstream flags;
+    flags << "flags: 0x" << std::uppercase << std::hex;
+    flags.width(4);
+    flags.fill('0');
+    flags << facts.flags;
+    FUZZ_CHECK(lines[5] == flags.str());
+    if (facts.unwrittenLogError != 0) {
+        FUZZ_CHECK(lines[6] == "packager-log: " + facts.unwrittenLog + " not written, error " +
+                                   std::to_string(facts.unwrittenLogError));
+    }
+    FUZZ_CHECK(lines[head - 1] == "items: " + std::to_string(facts.items.size()));
+    for (size_t i = 0; i < facts.items.size(); ++i) {
+        CheckItem(lines[head + i], i, facts.items[i]);
+    }
+    return 0;
+}

@@ -72,7 +72,8 @@ TEST(ZipArchive, RoundTripsStoredDeflatedAndEmptyEntries) {
 TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
     TempDir dir;
     WriteTextFile(dir / L"src.bin", Pattern(100000, true));
-    ASSERT_TRUE(WriteArchive(dir / L"good.zip", ZipOptions{}, kZipLimits, {{"a", dir / L"src.bin"}}, "m"));
+    ASSERT_TRUE(
+        WriteArchive(dir / L"good.zip", ZipOptions{}, kZipLimits, {{"a", dir / L"src.bin"}}, "m"));
     const std::string good = ReadTextFile(dir / L"good.zip");
     ZipReader reader;
     EXPECT_EQ(reader.Open(dir / L"missing.zip"), ZipStatus::OpenFailed);

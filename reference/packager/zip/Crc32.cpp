@@ -76,6 +76,25 @@ DP_FOLDING __attribute__((always_inline)) inline __m128i fold(__m128i lane, __m1
     return _mm_xor_si128(_mm_xor_si128(low, high), next);
 }
 
+// The 128 folded bits to 64, then by Barrett reduction to the 32 of the CRC.
+DP_FOLDING __attribute__((always_inline)) inline __m128i ReduceTo64(__m128i x1, __m128i fold1) {
+    const __m128i mask32 = _mm_setr_epi32(~0, 0, ~0, 0);
+    __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, fold1, 0x10));
+    const __m128i fold64 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
+    return _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), fold64, 0x00),
+                         _mm_srli_si128(x, 4));
+}
+
+DP_FOLDING __attribute__((always_inline)) inline uint32_t Reduce(__m128i x1, __m128i fold1) {
+    const __m128i mask32 = _mm_setr_epi32(~0, 0, ~0, 0);
+    __m128i x = ReduceTo64(x1, fold1);
+    const __m128i barrett = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, mask32), barrett, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), barrett, 0x00);
+    x = _mm_xor_si128(x, t);
+    return static_cast<uint32_t>(_mm_extract_epi32(x, 1));
+}
+
 // Folds `size` bytes (a multiple of 16, at least 64) into the inverted running value.
 // x86 Windows only promises 4-byte stack alignment: the stack is realigned for the spills.
 DP_FOLDING __attribute__((force_align_arg_pointer)) uint32_t UpdateWithFolding(
@@ -107,19 +126,7 @@ DP_FOLDING __attribute__((force_align_arg_pointer)) uint32_t UpdateWithFolding(
         size -= 16;
     }
 
-    // 128 bits to 64.
-    const __m128i mask32 = _mm_setr_epi32(~0, 0, ~0, 0);
-    __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, fold1, 0x10));
-    const __m128i fold64 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kFold64));
-    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, mask32), fold64, 0x00),
-                      _mm_srli_si128(x, 4));
-
-    // Barrett reduction to 32 bits.
-    const __m128i barrett = _mm_load_si128(reinterpret_cast<const __m128i*>(kBarrett));
-    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, mask32), barrett, 0x10);
-    t = _mm_clmulepi64_si128(_mm_and_si128(t, mask32), barrett, 0x00);
-    x = _mm_xor_si128(x, t);
-    return static_cast<uint32_t>(_mm_extract_epi32(x, 1));
+    return Reduce(x1, fold1);
 }
 
 bool CanFold() {

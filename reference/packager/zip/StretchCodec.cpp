@@ -127,9 +127,8 @@ BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t diction
                                           const char* data, size_t size, bool last,
                                           std::string* out) {
     out->clear();
-    Result result;
     if (!ready) {
-        return result;
+        return Result{};
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
     verdicts.clear();
@@ -139,37 +138,45 @@ BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t diction
         anyShrinks |= verdicts.back();
     }
     // A block stored whole is framed, when at all, by whoever needs its deflate form.
-    result.ok = true;
-    if (!anyShrinks) {
-        return result;
+    Result result{true, false};
+    if (anyShrinks) {
+        const Block block{dictionary, dictionarySize, data, size, last};
+        result = EncodeRuns(block, out);
     }
-    for (size_t start = 0; start < size;) {
+    if (result.ok && !result.deflated) {
+        out->clear();  // misjudged throughout: stored whole after all
+    }
+    return result;
+}
+
+// Neighbouring stretches of one verdict make a run: deflated, or framed as stored.
+BlockEncoder::Result StretchCodec::EncodeRuns(const Block& block, std::string* out) {
+    Result result{true, false};
+    for (size_t start = 0; start < block.size;) {
         const bool shrinks = verdicts[start / kStretchSize];
-        size_t end = std::min(size, start + kStretchSize);
-        while (end < size && verdicts[end / kStretchSize] == shrinks) {
-            end = std::min(size, end + kStretchSize);
+        size_t end = std::min(block.size, start + kStretchSize);
+        while (end < block.size && verdicts[end / kStretchSize] == shrinks) {
+            end = std::min(block.size, end + kStretchSize);
         }
-        const bool final = last && end == size;
+        const bool final = block.last && end == block.size;
         const size_t mark = out->size();
         if (shrinks) {
             const size_t fromData = std::min(start, kDeflateWindow);
-            const size_t fromDictionary = std::min(dictionarySize, kDeflateWindow - fromData);
-            before.assign(dictionary + dictionarySize - fromDictionary, fromDictionary);
-            before.append(data + start - fromData, fromData);
-            if (!Deflate(before.data(), before.size(), data + start, end - start, final, out)) {
+            const size_t fromDictionary = std::min(block.dictionarySize, kDeflateWindow - fromData);
+            before.assign(block.dictionary + block.dictionarySize - fromDictionary, fromDictionary);
+            before.append(block.data + start - fromData, fromData);
+            if (!Deflate(before.data(), before.size(), block.data + start, end - start, final,
+                         out)) {
                 return Result{};
             }
         }
         // A stretch the sample misjudged is stored after all: never larger than stored.
         if (!shrinks || out->size() == mark) {
-            FrameStored(data + start, end - start, final, out);
+            FrameStored(block.data + start, end - start, final, out);
         } else {
             result.deflated = true;
         }
         start = end;
-    }
-    if (!result.deflated) {
-        out->clear();  // misjudged throughout: stored whole after all
     }
     return result;
 }

@@ -65,6 +65,14 @@ class StretchCodec : public BlockEncoder {
                   bool last, std::string* out) override;
 
   private:
+    struct Block {
+        const char* dictionary;
+        size_t dictionarySize;
+        const char* data;
+        size_t size;
+        bool last;
+    };
+    Result EncodeRuns(const Block& block, std::string* out);
     bool Deflate(const char* window, size_t windowSize, const char* data, size_t size, bool final,
                  std::string* out);
 

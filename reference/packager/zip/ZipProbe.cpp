@@ -88,7 +88,7 @@ int WriteBlockArchives(const std::wstring& folder) {
 // stretches and 512 KiB blocks: noise then text, text then noise, noise between text, text
 // between noise, short stretches inside one block and long ones across several. Written once
 // with one worker and once with one per processor.
-int WriteMixedArchives(const std::wstring& folder) {
+std::vector<std::pair<std::string, std::string>> MixedParts() {
     uint32_t state = 5;
     auto noise = [&](size_t n) {
         std::string out(n, '\0');
@@ -105,7 +105,7 @@ int WriteMixedArchives(const std::wstring& folder) {
         }
         return out;
     };
-    const std::vector<std::pair<std::string, std::string>> mixes = {
+    return {
         {"noise-then-text", noise(700 << 10) + text(900 << 10)},
         {"text-then-noise", text(300 << 10) + noise(1200 << 10)},
         {"noise-text-noise", noise(1100 << 10) + text(70000) + noise(600 << 10)},
@@ -113,6 +113,10 @@ int WriteMixedArchives(const std::wstring& folder) {
         {"short-stretches", noise(30000) + text(20000) + noise(70000) + text(100) + noise(3)},
         {"noise-only", noise(2 << 20)},
     };
+}
+
+int WriteMixedArchives(const std::wstring& folder) {
+    const std::vector<std::pair<std::string, std::string>> mixes = MixedParts();
     int failures = 0;
     for (unsigned workers : {1u, 0u}) {
         const std::wstring path = folder + (workers == 1 ? L"\\mixed-one.zip" : L"\\mixed.zip");

@@ -9,39 +9,25 @@
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    uint8_t Byte() {
-        if (size == 0) {
-            return 0;
-        }
-        --size;
-        return *data++;
+// A text of up to 31 bytes without a line end.
+std::string Text(Input& in) {
+    std::string out;
+    for (int n = in.Byte() % 32; n > 0 && in.size > 0; --n) {
+        const char c = static_cast<char>(in.Byte());
+        out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
     }
-    uint32_t Word() {
-        return static_cast<uint32_t>(Byte() << 24 | Byte() << 16 | Byte() << 8 | Byte());
-    }
-    // A text of up to 31 bytes without a line end.
-    std::string Text() {
-        std::string out;
-        for (int n = Byte() % 32; n > 0 && size > 0; --n) {
-            const char c = static_cast<char>(Byte());
-            out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
-        }
-        return out;
-    }
-};
+    return out;
+}
 
 ManifestFacts Facts(Input& in) {
     ManifestFacts facts;
-    facts.source = in.Text();
-    facts.deploymentLog = in.Text();
+    facts.source = Text(in);
+    facts.deploymentLog = Text(in);
     facts.deploymentLogLevel = static_cast<int32_t>(in.Word());
-    facts.eventsHandler = in.Text();
+    facts.eventsHandler = Text(in);
     facts.flags = in.Word();
     facts.unwrittenLogError = in.Byte() % 2 == 0 ? 0 : in.Word() | 1;
-    facts.unwrittenLog = facts.unwrittenLogError != 0 ? in.Text() : "";
+    facts.unwrittenLog = facts.unwrittenLogError != 0 ? Text(in) : "";
     for (int n = in.Byte() % 8; n > 0; --n) {
         ManifestItem item;
         item.key.id.data1 = in.Word();
@@ -50,8 +36,8 @@ ManifestFacts Facts(Input& in) {
         item.index = in.Word();
         const uint8_t kind = in.Byte();
         item.inCatalog = kind % 4 != 0;
-        item.vendorFile = item.inCatalog ? in.Text() : "";
-        item.title = item.inCatalog ? in.Text() : "";
+        item.vendorFile = item.inCatalog ? Text(in) : "";
+        item.title = item.inCatalog ? Text(in) : "";
         item.state = static_cast<VendorState>(kind / 4 % 3);
         item.size = item.state == VendorState::Included ? uint64_t{in.Word()} << 8 : 0;
         if (item.state == VendorState::Included && kind & 0x80) {

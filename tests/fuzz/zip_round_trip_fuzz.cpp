@@ -17,25 +17,6 @@
 
 namespace {
 
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    uint8_t Byte() {
-        if (size == 0) {
-            return 0;
-        }
-        --size;
-        return *data++;
-    }
-    std::string Bytes(size_t n) {
-        n = std::min(n, size);
-        std::string out(reinterpret_cast<const char*>(data), n);
-        data += n;
-        size -= n;
-        return out;
-    }
-};
-
 uint32_t Le32(const std::string& bytes, size_t at) {
     uint32_t v = 0;
     for (int i = 3; i >= 0; --i) {
@@ -162,8 +143,7 @@ Built Build(const uint8_t* data, size_t size, unsigned workers) {
     };
     for (int count = 1 + (flags >> 3 & 7); count > 0 && in.size > 0; --count) {
         const std::string name = in.Bytes(in.Byte() % 16);
-        const auto base =
-            static_cast<int32_t>(in.Byte() << 24 | in.Byte() << 16 | in.Byte() << 8 | in.Byte());
+        const auto base = static_cast<int32_t>(in.Word());
         const int64_t modified = static_cast<int64_t>(base) * (flags & 8 ? 3 : 1);
         const uint8_t kind = in.Byte();
         if ((kind & 3) == 3) {

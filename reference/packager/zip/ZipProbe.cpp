@@ -52,6 +52,25 @@ int WriteSampleArchives(const std::wstring& folder) {
     return failures;
 }
 
+// The archive of `write(writer)` written twice into `folder`: with one worker as `oneName`,
+// with one per processor as `manyName`. The number of failures.
+template <typename Write>
+int WriteWithOneWorkerAndMany(const std::wstring& folder, const wchar_t* oneName,
+                              const wchar_t* manyName, Write write) {
+    int failures = 0;
+    for (const bool many : {false, true}) {
+        const std::wstring path = folder + L"\\" + (many ? manyName : oneName);
+        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                         CREATE_ALWAYS, 0, nullptr));
+        ZipOptions options;
+        options.workers = many ? ProcessorWorkers() : 1;
+        ZipWriter writer(out.Get(), options, kZipLimits);
+        failures += write(writer);
+        failures += writer.Finish() != ZipStatus::Ok;
+    }
+    return failures;
+}
+
 // Compressible content cut to sizes around the 64 KiB stretches and the 512 KiB blocks.
 int WriteBlockArchives(const std::wstring& folder) {
     const size_t sample = 64 << 10, block = 512 << 10;
@@ -61,27 +80,20 @@ int WriteBlockArchives(const std::wstring& folder) {
         state = state * 1103515245u + 12345u;
         c = static_cast<char>('a' + (state >> 29));
     }
-    int failures = 0;
-    for (unsigned workers : {1u, 0u}) {
-        const std::wstring path = folder + (workers == 1 ? L"\\blocks-one.zip" : L"\\blocks.zip");
-        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         CREATE_ALWAYS, 0, nullptr));
-        ZipOptions options;
-        options.workers = workers == 0 ? ProcessorWorkers() : workers;
-        ZipWriter writer(out.Get(), options, kZipLimits);
-        failures += writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
-        failures += writer.AddBytes("one.txt", "1", kProbeTime) != ZipStatus::Ok;
-        for (size_t size :
-             {size_t{1000}, sample, sample + 1, sample + block, sample + block + 1, text.size()}) {
-            const std::wstring file = folder + L"\\part.bin";
-            failures += !WriteFileBytes(file, text.data(), size);
-            failures +=
-                writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
-            DeleteFileW(file.c_str());
-        }
-        failures += writer.Finish() != ZipStatus::Ok;
-    }
-    return failures;
+    return WriteWithOneWorkerAndMany(
+        folder, L"blocks-one.zip", L"blocks.zip", [&](ZipWriter& writer) {
+            int failures = writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;
+            failures += writer.AddBytes("one.txt", "1", kProbeTime) != ZipStatus::Ok;
+            for (size_t size : {size_t{1000}, sample, sample + 1, sample + block,
+                                sample + block + 1, text.size()}) {
+                const std::wstring file = folder + L"\\part.bin";
+                failures += !WriteFileBytes(file, text.data(), size);
+                failures +=
+                    writer.AddFile("text-" + std::to_string(size) + ".txt", file) != ZipStatus::Ok;
+                DeleteFileW(file.c_str());
+            }
+            return failures;
+        });
 }
 
 // Files of stretches that shrink and stretches that do not, of lengths on and off the 64 KiB
@@ -117,29 +129,23 @@ std::vector<std::pair<std::string, std::string>> MixedParts() {
 
 int WriteMixedArchives(const std::wstring& folder) {
     const std::vector<std::pair<std::string, std::string>> mixes = MixedParts();
-    int failures = 0;
-    for (unsigned workers : {1u, 0u}) {
-        const std::wstring path = folder + (workers == 1 ? L"\\mixed-one.zip" : L"\\mixed.zip");
-        const UniqueFile out(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                         CREATE_ALWAYS, 0, nullptr));
-        ZipOptions options;
-        options.workers = workers == 0 ? ProcessorWorkers() : workers;
-        ZipWriter writer(out.Get(), options, kZipLimits);
-        for (const auto& [name, bytes] : mixes) {
-            const std::wstring file = folder + L"\\part.bin";
-            failures += !WriteFileBytes(file, bytes.data(), bytes.size());
-            // One time for every part, whenever it was written: the archives compare byte
-            // for byte.
-            const UniqueFile part(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
-                                              OPEN_EXISTING, 0, nullptr));
-            const FILETIME time{0x92810000, 0x01DC7AB1};  // 2026-01-01 00:00:00 UTC
-            failures += !SetFileTime(part.Get(), nullptr, nullptr, &time);
-            failures += writer.AddFile(name + ".bin", file) != ZipStatus::Ok;
-        }
-        DeleteFileW((folder + L"\\part.bin").c_str());
-        failures += writer.Finish() != ZipStatus::Ok;
-    }
-    return failures;
+    return WriteWithOneWorkerAndMany(
+        folder, L"mixed-one.zip", L"mixed.zip", [&](ZipWriter& writer) {
+            int failures = 0;
+            for (const auto& [name, bytes] : mixes) {
+                const std::wstring file = folder + L"\\part.bin";
+                failures += !WriteFileBytes(file, bytes.data(), bytes.size());
+                // One time for every part, whenever it was written: the archives compare byte
+                // for byte.
+                const UniqueFile part(CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                                  OPEN_EXISTING, 0, nullptr));
+                const FILETIME time{0x92810000, 0x01DC7AB1};  // 2026-01-01 00:00:00 UTC
+                failures += !SetFileTime(part.Get(), nullptr, nullptr, &time);
+                failures += writer.AddFile(name + ".bin", file) != ZipStatus::Ok;
+            }
+            DeleteFileW((folder + L"\\part.bin").c_str());
+            return failures;
+        });
 }
 
 // More than 4 GiB of zeros, sparse on disk: its deflated entry needs the ZIP64 fields in its

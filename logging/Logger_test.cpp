@@ -14,6 +14,7 @@
 #include "LogCapture.h"
 #include "Logger.h"
 #include "LoggerHelper.h"
+#include "LoggerLine.h"
 #include "TestEnv.h"
 
 namespace {
@@ -57,6 +58,23 @@ TEST(LogReport, CutsLongMessagesTo4094Characters) {
     EXPECT_EQ(capture.Events()[0].message, std::wstring(4094, L'x'));
     EXPECT_EQ(capture.Events()[1].message, std::wstring(4094, L'y'));
     EXPECT_EQ(capture.Lines()[0], L"test.exe:C:" + std::wstring(4094, L'x'));
+}
+
+std::wstring FormatIntoFilled(size_t capacity, const wchar_t* format, ...) {
+    std::wstring buffer(capacity + 1, L'#');  // no terminator but the formatter's
+    va_list args;
+    va_start(args, format);
+    FormatInto(buffer.data(), capacity, format, args);
+    va_end(args);
+    return buffer.c_str();
+}
+
+// The C runtime leaves the buffer unterminated when the text fills it exactly, as well as
+// when it is longer.
+TEST(FormatInto, TerminatesTextThatFillsOrOverflowsTheBuffer) {
+    EXPECT_EQ(FormatIntoFilled(8, L"%s", L"123456"), L"123456");
+    EXPECT_EQ(FormatIntoFilled(8, L"%s", L"1234567"), L"1234567");
+    EXPECT_EQ(FormatIntoFilled(8, L"%s", L"123456789"), L"1234567");
 }
 
 TEST(LogReport, FormatsWideStringsAndSignedIntegers) {

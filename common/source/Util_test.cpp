@@ -89,6 +89,20 @@ TEST(GetNameFromPath, TakesTheLastElement) {
     EXPECT_EQ(GetNameFromPath(L"a/b\\c", false, true), L"c");
 }
 
+// OutputDebugString may change the last-error code; what reports a failure to it must set
+// the failure's code afterwards.
+class ClobberingDebugOutput : public RecordingLoggerPlatform {
+  public:
+    void Wide(const wchar_t* text) override {
+        RecordingLoggerPlatform::Wide(text);
+        SetLastError(ERROR_SUCCESS);
+    }
+    void Narrow(const char* text) override {
+        RecordingLoggerPlatform::Narrow(text);
+        SetLastError(ERROR_SUCCESS);
+    }
+};
+
 TEST(GetNameFromPath, ANullPathIsReportedWhereAsked) {
     {
         LogCapture capture;
@@ -108,7 +122,7 @@ TEST(GetNameFromPath, ANullPathIsReportedWhereAsked) {
         EXPECT_TRUE(capture.Events().empty()) << "never through the logger";
         // What it writes to the debugger output instead.
         SetLastError(0);
-        RecordingLoggerPlatform debugOutput;
+        ClobberingDebugOutput debugOutput;
         EXPECT_EQ(NameFromPathWithoutLogger(L"", false, debugOutput), L"");
         EXPECT_EQ(GetLastError(), 87u);
         EXPECT_THAT(debugOutput.debugStrings, ElementsAre(L"GetNameFromPath: null path specified"));
@@ -144,7 +158,7 @@ TEST(GetExePath, AFailureIsReportedByTheUtilAndOnlyToTheDebuggerWithoutTheLogger
     SetLastError(0);
     TestUtilPlatform failing;
     failing.pathError = ERROR_ACCESS_DENIED;
-    RecordingLoggerPlatform debugOutput;
+    ClobberingDebugOutput debugOutput;
     EXPECT_EQ(ExecutablePathWithoutLogger(failing, debugOutput), L"");
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_TRUE(capture.Events().empty());

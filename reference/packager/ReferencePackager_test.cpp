@@ -534,6 +534,11 @@ TEST_F(PackageBuild, PinnedFilesAreVerifiedAndTamperedOnesLeftOut) {
     EXPECT_THAT(manifest, HasSubstr("vendor-file vendor\\de.msp included size 3 sha256 " +
                                     std::string(kAbcSha) + " verified\r\n"));
     EXPECT_THAT(manifest, HasSubstr("vendor-file missing.msp missing title Japanese"));
+    // The log tells the administrator the same, file by file.
+    const std::string written = ReadTextFile(log);
+    EXPECT_THAT(written, HasSubstr("added vendor/en.msp"));
+    EXPECT_THAT(written, HasSubstr("added vendor/de.msp"));
+    EXPECT_THAT(written, HasSubstr("vendor file missing: missing.msp"));
 
     // German's file with one byte flipped, cut short, and replaced by another file: it is
     // left out, and the run succeeds as for a missing file.

@@ -95,6 +95,21 @@ TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
     ASSERT_EQ(damaged.Open(dir / L"flipped.zip"), ZipStatus::Ok);
     std::string content;
     EXPECT_NE(damaged.Extract("a", 1 << 20, &content), ZipStatus::Ok);
+    // A central header without its signature, and a directory too short for its one header.
+    const size_t central = good.rfind(std::string("PK\x01\x02", 4));
+    const size_t endRecord = good.rfind(std::string("PK\x05\x06", 4));
+    ASSERT_NE(central, std::string::npos);
+    ASSERT_NE(endRecord, std::string::npos);
+    std::string noSignature = good;
+    noSignature[central + 3] = 0x03;
+    std::string tooShort = good;
+    tooShort[endRecord + 12] = 20;  // the directory's size, little-endian
+    tooShort[endRecord + 13] = tooShort[endRecord + 14] = tooShort[endRecord + 15] = 0;
+    for (const std::string& bad : {noSignature, tooShort}) {
+        WriteTextFile(dir / L"central.zip", bad);
+        ZipReader directory;
+        EXPECT_EQ(directory.Open(dir / L"central.zip"), ZipStatus::Corrupt);
+    }
     // Not a ZIP at all.
     WriteTextFile(dir / L"text.zip", std::string(5000, 'x'));
     ZipReader text;

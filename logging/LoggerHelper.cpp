@@ -33,8 +33,6 @@ LoggerHelper* LoggerHelper::Instance() {
 }
 
 void LoggerHelper::Init() {
-    eventDllPath.clear();
-    eventLibrary.reset();
     // The logger names its process without itself: failures go to the debugger output only.
     processName = NameFromPathWithoutLogger(ExecutablePathWithoutLogger(platform, platform).c_str(),
                                             false, platform);

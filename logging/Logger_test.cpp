@@ -297,4 +297,28 @@ TEST(SelfReport, CutsAt4095Characters) {
     EXPECT_EQ(capture.Output(), L"LoggerHelper: " + std::wstring(4095, L'z') + L"\n");
 }
 
+// A debugger output that throws, a standard exception or something else.
+class ThrowingDebugOutputPlatform : public RecordingLoggerPlatform {
+  public:
+    void Wide(const wchar_t*) override {
+        if (standard) {
+            throw std::runtime_error("no output");
+        }
+        throw 42;
+    }
+    bool standard = false;
+};
+
+TEST(SelfReport, AnExceptionWhileSelfReportingIsCaughtAndNamed) {
+    LogCapture capture(false);
+    ThrowingDebugOutputPlatform platform;
+    LoggerHelper logger(platform);
+    logger.SelfReport(L"first");
+    platform.standard = true;
+    logger.SelfReport(L"second");
+    EXPECT_EQ(platform.debugStrings,
+              (std::vector<std::wstring>{L"LoggerHelper: unexpected exception during reporting\n",
+                                         L"LoggerHelper: exception:no output\n"}));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "Catalog.h"
@@ -97,6 +98,33 @@ TEST(ReferencePackager, ListsTheCatalogAndNamesVendorFiles) {
     unknown.languageId = 0x40C;
     EXPECT_EQ(lib.packager->GetVendorPatchFile(&unknown, &file), KQ_E_PATCH_UNKNOWN);
     EXPECT_THAT(ReadTextFile(log), HasSubstr("catalog offers 3 patches"));
+    // Asked again, the library lists the catalog once more, not twice over.
+    ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
+    EXPECT_EQ(list.count, 3u);
+}
+
+TEST(ReferencePackager, EachLogLineIsStampedWithTheLocalDate) {
+    TempDir dir;
+    Library lib;
+    const std::wstring catalog = MakeCatalog(dir, kCatalog);
+    const std::wstring log = dir / L"packager.log";
+    PackagerInitInfo info{};
+    info.packagerLogLevel = -1;
+    info.packagerLog = log.c_str();
+    info.catalogFile = catalog.c_str();
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    SYSTEMTIME after;
+    GetLocalTime(&after);
+    const std::string text = ReadTextFile(log);
+    auto Stamp = [](const SYSTEMTIME& t) {
+        char date[16];
+        std::snprintf(date, sizeof(date), "%04u-%02u-%02u ", t.wYear, t.wMonth, t.wDay);
+        return std::string(date);
+    };
+    // Either day, should the run straddle midnight.
+    EXPECT_TRUE(text.rfind(Stamp(before), 0) == 0 || text.rfind(Stamp(after), 0) == 0) << text;
 }
 
 TEST(ReferencePackager, RefusesMissingAndCorruptCatalogsWithDistinctStatuses) {

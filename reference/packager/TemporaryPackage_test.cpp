@@ -50,6 +50,15 @@ TEST(TemporaryPackage, OnlyItsOwnNamePatternIsSwept) {
     }
 }
 
+TEST(TemporaryPackage, AFolderGivenWithItsSeparatorIsNotGivenASecond) {
+    TempDir dir;
+    for (const std::wstring& folder : {dir.Path() + L"\\", dir.Path() + L"/"}) {
+        TemporaryPackage package;
+        ASSERT_EQ(package.Create(folder), 0u);
+        EXPECT_EQ(package.Path().rfind(folder + L"kqp", 0), 0u) << ToUtf8(package.Path());
+    }
+}
+
 TEST(TemporaryPackage, RenamedOverTheTargetItHoldsNothingMore) {
     TempDir dir;
     WriteTextFile(dir / L"target.zip", "older");

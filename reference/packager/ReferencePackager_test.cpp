@@ -212,6 +212,19 @@ TEST(ReferencePackager, InitializedAgainItAnswersForTheNewCatalogOnly) {
     PatchList list{0, nullptr};
     ASSERT_EQ(lib.packager->GetAvailablePatches(&list), 0);
     EXPECT_EQ(list.count, 3u) << "the patches of the first reading are gone";
+    // A new catalog in another order: nothing is found where the old one had it.
+    MakeCatalog(dir,
+                "guid,language,vendor_file,title\r\n"
+                "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0411,ja.msp,\r\n"
+                "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01,1031,de.msp,\r\n"
+                "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,1036,fr.msp,\r\n");
+    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    const PatchInfo english = Patch(kEnglish, 0x409);
+    const PatchInfo japanese = Patch(kJapanese, 0x411);
+    VendorFileInfo file{};
+    EXPECT_EQ(lib.packager->GetVendorPatchFile(&english, &file), KQ_E_PATCH_UNKNOWN);
+    ASSERT_EQ(lib.packager->GetVendorPatchFile(&japanese, &file), 0);
+    EXPECT_STREQ(file.fileName, L"ja.msp");
     info.catalogFile = broken.c_str();
     EXPECT_EQ(lib.packager->Initialize(&info), KQ_E_CATALOG_CORRUPT);
     EXPECT_EQ(lib.packager->GetAvailablePatches(&list), KQ_E_NOT_INITIALIZED);

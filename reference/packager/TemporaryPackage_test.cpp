@@ -59,6 +59,13 @@ TEST(TemporaryPackage, AFolderGivenWithItsSeparatorIsNotGivenASecond) {
     }
 }
 
+TEST(TemporaryPackage, AMissingFolderIsReportedAsSuchAtOnce) {
+    TempDir dir;
+    TemporaryPackage package;
+    EXPECT_EQ(package.Create(dir / L"absent"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    EXPECT_TRUE(package.Path().empty());
+}
+
 TEST(TemporaryPackage, RenamedOverTheTargetItHoldsNothingMore) {
     TempDir dir;
     WriteTextFile(dir / L"target.zip", "older");

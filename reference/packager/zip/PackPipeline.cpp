@@ -92,8 +92,7 @@ PackResult Pipeline::Run() {
     } catch (const std::bad_alloc&) {
         result.status = ZipStatus::OutOfMemory;
     }
-    Stop();
-    return result;
+    return result;  // the destructor stops the threads, on every way out
 }
 
 // A thread the system cannot start leaves its work to the writing thread; memory that runs

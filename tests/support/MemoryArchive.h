@@ -6,6 +6,7 @@
 // several can live side by side. No platform header.
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -88,8 +89,13 @@ class MemoryPlatform : public PackPlatform {
     bool threadStartOutOfMemory = false;
     std::string failEncodeOf;
     bool encodeThrows = false;
+    uint32_t digestStartError = 0;  // NewDigest fails with this code
 
     int threadsStarted = 0;
+    // Files open now (never below zero in a sound run) and digests begun; atomic, as the
+    // pipeline's threads ask for them.
+    std::atomic<int> openFiles{0};
+    std::atomic<int> digestsMade{0};
 
     // A digest in the fake's own terms: the CRC-32 and the length, in 32 bytes.
     static Sha256Digest DigestOf(std::string_view bytes) {
@@ -106,6 +112,7 @@ class MemoryPlatform : public PackPlatform {
         current = &files[index];
         position = 0;
         opened.error = current->openError;
+        openFiles += opened.error == 0 ? 1 : 0;
         opened.size = current->bytes.size();
         opened.modified = current->modified;
         return opened;
@@ -124,9 +131,19 @@ class MemoryPlatform : public PackPlatform {
         return true;
     }
 
-    void Close() override { current = nullptr; }
+    void Close() override {
+        current = nullptr;
+        --openFiles;
+    }
 
-    std::unique_ptr<PackDigest> NewDigest(uint32_t*) override { return std::make_unique<Digest>(); }
+    std::unique_ptr<PackDigest> NewDigest(uint32_t* error) override {
+        if (digestStartError != 0) {
+            *error = digestStartError;
+            return nullptr;
+        }
+        ++digestsMade;
+        return std::make_unique<Digest>();
+    }
 
     std::unique_ptr<BlockEncoder> NewEncoder(int level) override {
         return std::make_unique<Encoder>(*this, level);

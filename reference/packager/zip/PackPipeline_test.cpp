@@ -208,8 +208,11 @@ TEST(PackPipeline, DigestsFollowEachPinnedFileWhateverLiesBetween) {
     }
     for (unsigned workers : {0u, 1u, 3u}) {
         for (int round = 0; round < 10; ++round) {
+            platform.digestsMade = 0;
             const Packed packed = Pack(platform, workers, 16 << 10, pins);
             ASSERT_EQ(packed.result.status, ZipStatus::Ok);
+            EXPECT_EQ(platform.digestsMade, 16) << "only the pinned files are hashed";
+            EXPECT_EQ(platform.openFiles, 0);
             ASSERT_EQ(packed.outcomes.size(), 24u);
             for (size_t i = 0; i < 24; ++i) {
                 ASSERT_EQ(packed.outcomes[i].kind, PackOutcome::Kind::Included)
@@ -233,6 +236,22 @@ TEST(PackPipeline, TheCallerCanStopAfterAnyFile) {
                   });
     EXPECT_EQ(result.status, ZipStatus::Stopped);
     EXPECT_EQ(heard, (std::vector<size_t>{0, 1}));
+    EXPECT_EQ(platform.openFiles, 0) << "the file read ahead is closed too";
+}
+
+TEST(PackPipeline, ADigestThatCannotStartFailsTheArchiveLikeARead) {
+    MemoryPlatform platform;
+    platform.files = {{Text(1000)}, {Text(300000)}};
+    platform.digestStartError = 1450;  // the system's "insufficient resources"
+    const std::vector<std::optional<Sha256Digest>> pins = {
+        std::nullopt, MemoryPlatform::DigestOf(platform.files[1].bytes)};
+    for (unsigned workers : {0u, 2u}) {
+        const Packed packed = Pack(platform, workers, 64 << 10, pins);
+        EXPECT_EQ(packed.result.status, ZipStatus::ReadFailed) << workers << " workers";
+        EXPECT_EQ(packed.result.error, 1450u);
+        EXPECT_EQ(packed.result.file, 1u);
+        EXPECT_EQ(platform.openFiles, 0);
+    }
 }
 
 }  // namespace

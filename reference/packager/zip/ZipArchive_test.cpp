@@ -110,6 +110,20 @@ TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
         ZipReader directory;
         EXPECT_EQ(directory.Open(dir / L"central.zip"), ZipStatus::Corrupt);
     }
+    // Data placed beyond the end of the file, by an extra field longer than the file: the
+    // bytes are not there, even where zeros would pass the CRC.
+    WriteTextFile(dir / L"zero.bin", std::string(1, '\0'));  // stored: one byte does not shrink
+    ASSERT_TRUE(WriteArchive(dir / L"zero.zip", ZipOptions{}, kZipLimits,
+                             {{"zero", dir / L"zero.bin"}}, "m"));
+    std::string beyond = ReadTextFile(dir / L"zero.zip");
+    const size_t local = beyond.find(std::string("PK\x03\x04", 4), 1);  // the file's header
+    ASSERT_NE(local, std::string::npos);
+    beyond[local + 28] = beyond[local + 29] = '\xFF';  // its extra field's length
+    WriteTextFile(dir / L"beyond.zip", beyond);
+    ZipReader past;
+    ASSERT_EQ(past.Open(dir / L"beyond.zip"), ZipStatus::Ok);
+    ASSERT_EQ(past.Entries()[1].method, 0);
+    EXPECT_EQ(past.Extract("zero", 10, &content), ZipStatus::Corrupt);
     // Not a ZIP at all.
     WriteTextFile(dir / L"text.zip", std::string(5000, 'x'));
     ZipReader text;

@@ -130,6 +130,22 @@ TEST(ZipArchive, RefusesCorruptAndTruncatedArchives) {
     EXPECT_EQ(text.Open(dir / L"text.zip"), ZipStatus::Corrupt);
 }
 
+TEST(ZipArchive, AWriteThatFailsFailsTheEntryWithTheSystemsError) {
+    TempDir dir;
+    WriteTextFile(dir / L"file.bin", Pattern(300000, true));
+    WriteTextFile(dir / L"a.zip", "");
+    // A handle without write access: every write is refused, as on a full or vanished disk.
+    const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_READ, 0, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    for (bool fromFile : {false, true}) {
+        ZipWriter writer(file.Get(), ZipOptions{}, kZipLimits);
+        const ZipStatus status = fromFile ? writer.AddFile("f", dir / L"file.bin")
+                                          : writer.AddBytes("b", "bytes", 0);
+        EXPECT_EQ(status, ZipStatus::WriteFailed) << fromFile;
+        EXPECT_EQ(writer.SystemError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << fromFile;
+    }
+}
+
 TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
     TempDir dir;
     WriteTextFile(dir / L"file.bin", "file");

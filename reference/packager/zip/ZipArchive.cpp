@@ -258,8 +258,12 @@ bool ZipWriter::FileSink::Write(const void* data, size_t size) {
     while (size > 0) {
         DWORD done = 0;
         const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        if (!WriteFile(file, p, ask, &done, nullptr) || done == 0) {
+        if (!WriteFile(file, p, ask, &done, nullptr)) {
             error = GetLastError();
+            return false;
+        }
+        if (done == 0) {  // a success that wrote nothing: the last error says nothing of it
+            error = ERROR_WRITE_FAULT;
             return false;
         }
         p += done;
@@ -287,8 +291,12 @@ bool ZipWriter::FileSink::ReadAt(uint64_t at, void* data, size_t size) {
         while (size > 0) {
             DWORD done = 0;
             const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-            if (!ReadFile(file, p, ask, &done, nullptr) || done == 0) {
-                error = done == 0 ? ERROR_HANDLE_EOF : GetLastError();
+            if (!ReadFile(file, p, ask, &done, nullptr)) {
+                error = GetLastError();
+                return false;
+            }
+            if (done == 0) {
+                error = ERROR_HANDLE_EOF;
                 return false;
             }
             p += done;

@@ -146,6 +146,19 @@ TEST(ZipArchive, AWriteThatFailsFailsTheEntryWithTheSystemsError) {
     }
 }
 
+TEST(ZipArchive, AReadBackThatFailsIsReportedWithTheSystemsError) {
+    TempDir dir;
+    // Stored at first, then shrinking: the entry is read back to be rewritten in place.
+    WriteTextFile(dir / L"file.bin", Pattern(200000, false) + Pattern(200000, true));
+    const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_WRITE, 0, nullptr,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ZipOptions options;
+    options.blockSize = 64 << 10;
+    ZipWriter writer(file.Get(), options, kZipLimits);
+    EXPECT_EQ(writer.AddFile("f", dir / L"file.bin"), ZipStatus::WriteFailed);
+    EXPECT_EQ(writer.SystemError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
     TempDir dir;
     WriteTextFile(dir / L"file.bin", "file");

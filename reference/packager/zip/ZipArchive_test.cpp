@@ -139,8 +139,8 @@ TEST(ZipArchive, AWriteThatFailsFailsTheEntryWithTheSystemsError) {
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     for (bool fromFile : {false, true}) {
         ZipWriter writer(file.Get(), ZipOptions{}, kZipLimits);
-        const ZipStatus status = fromFile ? writer.AddFile("f", dir / L"file.bin")
-                                          : writer.AddBytes("b", "bytes", 0);
+        const ZipStatus status =
+            fromFile ? writer.AddFile("f", dir / L"file.bin") : writer.AddBytes("b", "bytes", 0);
         EXPECT_EQ(status, ZipStatus::WriteFailed) << fromFile;
         EXPECT_EQ(writer.SystemError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << fromFile;
     }

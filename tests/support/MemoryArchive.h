@@ -89,7 +89,8 @@ class MemoryPlatform : public PackPlatform {
     bool threadStartOutOfMemory = false;
     std::string failEncodeOf;
     bool encodeThrows = false;
-    uint32_t digestStartError = 0;  // NewDigest fails with this code
+    uint32_t digestStartError = 0;   // NewDigest fails with this code
+    uint32_t digestUpdateError = 0;  // and each digest's Update with this one
 
     int threadsStarted = 0;
     // Files open now (never below zero in a sound run) and digests begun; atomic, as the
@@ -142,7 +143,7 @@ class MemoryPlatform : public PackPlatform {
             return nullptr;
         }
         ++digestsMade;
-        return std::make_unique<Digest>();
+        return std::make_unique<Digest>(digestUpdateError);
     }
 
     std::unique_ptr<BlockEncoder> NewEncoder(int level) override {
@@ -163,17 +164,19 @@ class MemoryPlatform : public PackPlatform {
   private:
     class Digest : public PackDigest {
       public:
+        explicit Digest(uint32_t updateError) : failure(updateError) {}
         bool Update(const char* data, size_t size) override {
             bytes.append(data, size);
-            return true;
+            return failure == 0;
         }
         bool Finish(Sha256Digest* digest) override {
             *digest = DigestOf(bytes);
             return true;
         }
-        uint32_t Error() const override { return 0; }
+        uint32_t Error() const override { return failure; }
 
       private:
+        uint32_t failure;
         std::string bytes;
     };
 

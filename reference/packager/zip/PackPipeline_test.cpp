@@ -239,18 +239,21 @@ TEST(PackPipeline, TheCallerCanStopAfterAnyFile) {
     EXPECT_EQ(platform.openFiles, 0) << "the file read ahead is closed too";
 }
 
-TEST(PackPipeline, ADigestThatCannotStartFailsTheArchiveLikeARead) {
-    MemoryPlatform platform;
-    platform.files = {{Text(1000)}, {Text(300000)}};
-    platform.digestStartError = 1450;  // the system's "insufficient resources"
-    const std::vector<std::optional<Sha256Digest>> pins = {
-        std::nullopt, MemoryPlatform::DigestOf(platform.files[1].bytes)};
-    for (unsigned workers : {0u, 2u}) {
-        const Packed packed = Pack(platform, workers, 64 << 10, pins);
-        EXPECT_EQ(packed.result.status, ZipStatus::ReadFailed) << workers << " workers";
-        EXPECT_EQ(packed.result.error, 1450u);
-        EXPECT_EQ(packed.result.file, 1u);
-        EXPECT_EQ(platform.openFiles, 0);
+TEST(PackPipeline, ADigestThatFailsFailsTheArchiveLikeARead) {
+    // 1450, the system's "insufficient resources", when the digest starts or takes a block.
+    for (bool atStart : {true, false}) {
+        MemoryPlatform platform;
+        platform.files = {{Text(1000)}, {Text(300000)}};
+        (atStart ? platform.digestStartError : platform.digestUpdateError) = 1450;
+        const std::vector<std::optional<Sha256Digest>> pins = {
+            std::nullopt, MemoryPlatform::DigestOf(platform.files[1].bytes)};
+        for (unsigned workers : {0u, 2u}) {
+            const Packed packed = Pack(platform, workers, 64 << 10, pins);
+            EXPECT_EQ(packed.result.status, ZipStatus::ReadFailed) << atStart << workers;
+            EXPECT_EQ(packed.result.error, 1450u);
+            EXPECT_EQ(packed.result.file, 1u);
+            EXPECT_EQ(platform.openFiles, 0);
+        }
     }
 }
 

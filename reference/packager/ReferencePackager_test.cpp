@@ -105,19 +105,12 @@ TEST(ReferencePackager, ListsTheCatalogAndNamesVendorFiles) {
 
 TEST(ReferencePackager, EachLogLineIsStampedWithTheLocalDate) {
     TempDir dir;
-    Library lib;
-    const std::wstring catalog = MakeCatalog(dir, kCatalog);
-    const std::wstring log = dir / L"packager.log";
-    PackagerInitInfo info{};
-    info.packagerLogLevel = -1;
-    info.packagerLog = log.c_str();
-    info.catalogFile = catalog.c_str();
     SYSTEMTIME before;
     GetLocalTime(&before);
-    ASSERT_EQ(lib.packager->Initialize(&info), 0);
+    std::string text;
+    ASSERT_EQ(InitializeWith(dir, kCatalog, &text), 0);
     SYSTEMTIME after;
     GetLocalTime(&after);
-    const std::string text = ReadTextFile(log);
     auto Stamp = [](const SYSTEMTIME& t) {
         char date[16];
         std::snprintf(date, sizeof(date), "%04u-%02u-%02u ", t.wYear, t.wMonth, t.wDay);

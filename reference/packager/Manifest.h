@@ -12,18 +12,29 @@
 //   items: <count>
 //   item <i>: <GUID> 0x<language> index <index> ...
 // where each item line goes on with " (not in the catalog)", or " vendor-file <name>" and what
-// became of the file: " included size <bytes>" (with " sha256 <digest> verified" when the
-// catalog pins it), " missing" or " mismatch"; then " title <title>" when there is one.
+// became of the file: " included" (with " entry <name>" when the file is in the package under
+// another line's name: two lines reached one file), " size <bytes>" (with " sha256 <digest>
+// verified" when the catalog pins it), " missing", " mismatch" or " outside"; then
+// " title <title>" when there is one.
+//
+// Every text field goes through OneLineText, so that no field can end its line or start
+// another for any reader that splits lines at CR, LF or CR LF.
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "CatalogText.h"
 
 // What became of an item's vendor file.
-enum class VendorState { Included, Missing, Mismatch };
+enum class VendorState {
+    Included,
+    Missing,
+    Mismatch,  // not what the catalog pins: left out
+    Outside,   // opened, but it lies outside the current folder (a link leads there): left out
+};
 
 struct ManifestItem {
     PatchKey key;
@@ -32,6 +43,7 @@ struct ManifestItem {
     std::string vendorFile;  // its catalog name
     std::string title;
     VendorState state = VendorState::Missing;
+    std::string entry;                   // when included under another line's entry name
     uint64_t size = 0;                   // when included
     std::optional<Sha256Digest> sha256;  // when included and pinned
 };
@@ -49,3 +61,9 @@ struct ManifestFacts {
 };
 
 std::string ManifestText(const ManifestFacts& facts);
+
+// `text` with every byte below 0x20, 0x7F, "%" and the UTF-8 forms of U+0080 to U+009F, U+2028
+// and U+2029 (line ends to some readers) written as "%XX", the byte in two upper-case hex
+// digits, as in a URL: "%0D" for CR, "%25" for "%". Any other byte stays as it is, so a field
+// without those reads as itself, and decoding every "%XX" gives the text back exactly.
+std::string OneLineText(std::string_view text);

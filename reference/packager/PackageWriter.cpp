@@ -18,11 +18,8 @@ std::wstring Wide(const std::u16string& text) {
     return std::wstring(text.begin(), text.end());
 }
 
-// 0 when `path` opens for reading, else the platform's error code.
-DWORD ReadableFile(const std::wstring& path) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file ? 0 : GetLastError();
+bool IsMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 std::wstring FolderOf(const std::wstring& path) {
@@ -31,10 +28,6 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 }  // namespace
-
-PatchKey KeyOf(const GUID& id, uint16_t languageId) {
-    return PatchKey{ToPatchGuid(id), languageId};
-}
 
 PackageWriter::PackageWriter(const PatchCatalog& given, PackagerLog& packagerLog,
                              const std::optional<PatchKey>& requestedPatch)
@@ -52,14 +45,17 @@ int32_t PackageWriter::Write(const PackageRequest& request, const std::wstring& 
                                     " temporary packages of runs that ended early");
         }
     }
-    Collect(request);
+    files.Collect(catalog, request, requested);
+    if (const int32_t status = OpenVendors(); status != S_OK) {
+        return status;
+    }
     if (const int32_t status = RequireRequested(request); status != S_OK) {
         return status;
     }
     const int32_t status = WritePackage(folder, packageFile, request, options, removeTemporary);
     if (status == S_OK) {
         size_t included = 0;
-        for (const Vendor& vendor : vendors) {
+        for (const Vendor& vendor : files.All()) {
             included += vendor.state == VendorState::Included ? 1 : 0;
         }
         log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
@@ -68,29 +64,21 @@ int32_t PackageWriter::Write(const PackageRequest& request, const std::wstring& 
     return status;
 }
 
-// The vendor files of the request's items, each entry name once: two patches may share one
-// vendor file, and a ZIP with two entries of one name is read differently by different
-// tools. A file the catalog pins is checked whichever of its lines pins it.
-void PackageWriter::Collect(const PackageRequest& request) {
-    std::unordered_map<std::string, size_t> byEntry;  // entry names as Windows compares them
-    for (uint32_t i = 0; i < request.count; ++i) {
-        const PatchKey key = KeyOf(request.items[i].id, request.items[i].languageId);
-        const CatalogPatch* patch = catalog.Find(key);
-        if (patch == nullptr) {
-            vendorOfItem.push_back(-1);
-            continue;
-        }
-        const auto [at, added] = byEntry.emplace(FoldAsciiCase(patch->entryName), vendors.size());
-        if (added) {
-            Vendor vendor;
-            vendor.entry = patch->entryName;
-            vendor.path = Wide(patch->vendorFile);
-            vendor.pinned = catalog.PinOf(patch->entryName);
-            vendors.push_back(std::move(vendor));
-        }
-        vendors[at->second].requested |= IsRequested(key);
-        vendorOfItem.push_back(static_cast<int>(at->second));
+// Each vendor file opened once and judged: a catalog whose lines reach one file and pin it
+// to two digests holds two truths about one set of bytes.
+int32_t PackageWriter::OpenVendors() {
+    DWORD error = 0;
+    std::string conflict;
+    if (files.Open(&error, &conflict)) {
+        return S_OK;
     }
+    if (error != 0) {
+        log.Write(kLogError, "cannot tell where the current folder is, error " +
+                                 std::to_string(error) + "; no package written");
+        return KQ_E_VENDOR_FILE_UNREADABLE;
+    }
+    log.Write(kLogError, "the catalog is corrupt: " + conflict + "; no package written");
+    return KQ_E_CATALOG_CORRUPT;
 }
 
 // The patch the library was initialised for must be in the package: without its vendor file
@@ -105,17 +93,27 @@ int32_t PackageWriter::RequireRequested(const PackageRequest& request) {
         listedInRequest = IsRequested(KeyOf(request.items[i].id, request.items[i].languageId));
     }
     const CatalogPatch* patch = catalog.Find(*requested);
+    const Vendor* vendor = nullptr;
+    for (const Vendor& candidate : files.All()) {
+        vendor = candidate.requested && candidate.heldBy < 0 ? &candidate : vendor;
+    }
     std::string why;
     if (!listedInRequest) {
         why = "the request does not include the requested patch " + name;
-    } else if (patch == nullptr) {
+    } else if (patch == nullptr || vendor == nullptr) {
         why = "the requested patch " + name + " is not in the catalog";
-    } else if (const DWORD error = ReadableFile(Wide(patch->vendorFile)); error != 0) {
+    } else if (!vendor->outside.empty()) {
+        log.Write(kLogError, "the vendor file " + ToUtf8(Wide(patch->vendorFile)) +
+                                 " of the requested patch " + name +
+                                 " lies outside the current folder, at " + ToUtf8(vendor->outside) +
+                                 "; no package written");
+        return KQ_E_REQUESTED_PATCH_OUTSIDE;
+    } else if (vendor->openError != 0) {
         why = "the vendor file " + ToUtf8(Wide(patch->vendorFile)) + " of the requested patch " +
               name +
-              (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
+              (IsMissing(vendor->openError)
                    ? " is missing"
-                   : " cannot be read, error " + std::to_string(error));
+                   : " cannot be read, error " + std::to_string(vendor->openError));
     } else {
         return S_OK;
     }
@@ -136,10 +134,7 @@ int32_t PackageWriter::WritePackage(const std::wstring& folder, const std::wstri
     std::string why;
     int32_t status = WriteEntries(temporary.Handle(), request, options, &why);
     if (status == S_OK) {
-        if (const DWORD error = temporary.Flush(); error != 0) {
-            why = "cannot finish the package, error " + std::to_string(error);
-            status = KQ_E_TARGET_UNWRITABLE;
-        } else if (const DWORD renamed = temporary.RenameOver(packageFile); renamed != 0) {
+        if (const DWORD renamed = temporary.RenameOver(packageFile); renamed != 0) {
             why = "cannot replace " + ToUtf8(packageFile) + ", error " + std::to_string(renamed);
             status = KQ_E_TARGET_UNWRITABLE;
         }
@@ -155,33 +150,65 @@ int32_t PackageWriter::WritePackage(const std::wstring& folder, const std::wstri
 }
 
 // The vendor files first, then the manifest: it tells what became of each file, which is
-// known only once the file has been read.
+// known only once the file has been read. The manifest is written and the package flushed to
+// disk by Finish, whose failure, as any flush's, fails the package.
 int32_t PackageWriter::WriteEntries(HANDLE file, const PackageRequest& request,
                                     const DeploymentOptions& options, std::string* why) {
+    if (const int32_t status = Unopened(why); status != S_OK) {
+        return status;
+    }
     ZipOptions settings;
     settings.workers = ProcessorWorkers();
     settings.flushEvery = 16 << 20;
     ZipWriter writer(file, settings, kZipLimits);
-    std::vector<ZipWriter::FileToAdd> files;
-    for (const Vendor& vendor : vendors) {
-        files.push_back({vendor.entry, vendor.path, vendor.pinned});
+    std::vector<ZipWriter::FileToAdd> toAdd;
+    std::vector<size_t> packed;  // the vendor of each file added
+    for (size_t i = 0; i < files.All().size(); ++i) {
+        const Vendor& vendor = files.All()[i];
+        if (vendor.file) {
+            toAdd.push_back({vendor.entry, vendor.file.Get(), vendor.pinned});
+            packed.push_back(i);
+        }
     }
     int32_t status = S_OK;
-    const PackResult added = writer.AddFiles(files, [&](size_t i, const PackOutcome& outcome) {
-        status = Record(vendors[i], outcome, why);
+    const PackResult added = writer.AddFiles(toAdd, [&](size_t i, const PackOutcome& outcome) {
+        status = Record(files.All()[packed[i]], outcome, why);
         return status == S_OK;
     });
     if (status != S_OK || added.status != ZipStatus::Ok) {
-        return status != S_OK ? status : Failure(added, why);
+        return status != S_OK ? status : Failure(added, packed, why);
     }
     const std::string manifest = ManifestText(Facts(request, options));
-    if (writer.AddBytes("manifest.txt", manifest, catalog.Modified()) != ZipStatus::Ok) {
+    if (writer.AddBytes(std::string(kManifestEntryName), manifest, catalog.Modified()) !=
+        ZipStatus::Ok) {
         *why = "cannot write the manifest, error " + std::to_string(writer.SystemError());
         return KQ_E_TARGET_UNWRITABLE;
     }
     if (writer.Finish() != ZipStatus::Ok) {
         *why = "cannot finish the package, error " + std::to_string(writer.SystemError());
         return KQ_E_TARGET_UNWRITABLE;
+    }
+    return S_OK;
+}
+
+// What became of the vendor files that were not opened for packaging: missing ones and those
+// outside the current folder are left out; one that exists but cannot be read fails the
+// package, as a read that fails would.
+int32_t PackageWriter::Unopened(std::string* why) {
+    for (Vendor& vendor : files.All()) {
+        if (!vendor.outside.empty()) {
+            vendor.state = VendorState::Outside;
+            log.Write(kLogWarning, "the vendor file " + ToUtf8(vendor.path) +
+                                       " lies outside the current folder, at " +
+                                       ToUtf8(vendor.outside) + "; left out of the package");
+        } else if (vendor.openError != 0 && vendor.heldBy < 0) {
+            PackOutcome outcome;
+            outcome.kind = PackOutcome::Kind::OpenFailed;
+            outcome.error = vendor.openError;
+            if (const int32_t status = Record(vendor, outcome, why); status != S_OK) {
+                return status;
+            }
+        }
     }
     return S_OK;
 }
@@ -193,8 +220,7 @@ int32_t PackageWriter::Record(Vendor& vendor, const PackOutcome& outcome, std::s
     const DWORD error = outcome.error;
     switch (outcome.kind) {
         case PackOutcome::Kind::OpenFailed:
-            if ((error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) ||
-                vendor.requested) {
+            if (!IsMissing(error) || vendor.requested) {
                 *why = "cannot read " + name + ", error " + std::to_string(error);
                 return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING
                                         : KQ_E_VENDOR_FILE_UNREADABLE;
@@ -223,18 +249,23 @@ int32_t PackageWriter::Record(Vendor& vendor, const PackOutcome& outcome, std::s
 }
 
 // The status of a package that could not be written to its end.
-int32_t PackageWriter::Failure(const PackResult& result, std::string* why) const {
-    const Vendor& vendor = vendors[result.file];
+int32_t PackageWriter::Failure(const PackResult& result, const std::vector<size_t>& packed,
+                               std::string* why) const {
+    // A failure before the first file (memory for the pipeline itself) names no file.
+    const Vendor* vendor =
+        result.file < packed.size() ? &files.All()[packed[result.file]] : nullptr;
+    const std::string entry = vendor != nullptr ? vendor->entry : "the package";
     const std::string error = ", error " + std::to_string(result.error);
     switch (result.status) {
         case ZipStatus::ReadFailed:
-            *why = "cannot read " + ToUtf8(vendor.path) + error;
-            return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING : KQ_E_VENDOR_FILE_UNREADABLE;
+            *why = "cannot read " + (vendor != nullptr ? ToUtf8(vendor->path) : entry) + error;
+            return vendor != nullptr && vendor->requested ? KQ_E_REQUESTED_PATCH_MISSING
+                                                          : KQ_E_VENDOR_FILE_UNREADABLE;
         case ZipStatus::OutOfMemory:
-            *why = "out of memory while writing " + vendor.entry;
+            *why = "out of memory while writing " + entry;
             return E_OUTOFMEMORY;
         default:
-            *why = "cannot write " + vendor.entry + error;
+            *why = "cannot write " + entry + error;
             return KQ_E_TARGET_UNWRITABLE;
     }
 }
@@ -255,14 +286,16 @@ ManifestFacts PackageWriter::Facts(const PackageRequest& request,
         ManifestItem item;
         item.key = KeyOf(request.items[i].id, request.items[i].languageId);
         item.index = request.items[i].index;
-        if (const CatalogPatch* patch = catalog.Find(item.key); vendorOfItem[i] >= 0) {
-            const Vendor& vendor = vendors[static_cast<size_t>(vendorOfItem[i])];
+        if (const Vendor* vendor = files.OfItem(i); vendor != nullptr) {
+            const CatalogPatch* patch = catalog.Find(item.key);
             item.inCatalog = true;
             item.vendorFile = ToUtf8(Wide(patch->vendorFile));
             item.title = patch->title;
-            item.state = vendor.state.value_or(VendorState::Missing);
-            item.size = vendor.size;
-            item.sha256 = item.state == VendorState::Included ? vendor.pinned : std::nullopt;
+            item.state = vendor->state.value_or(VendorState::Missing);
+            item.size = vendor->size;
+            const bool included = item.state == VendorState::Included;
+            item.sha256 = included ? vendor->pinned : std::nullopt;
+            item.entry = included && files.SharesEntry(i) ? vendor->entry : "";
         }
         facts.items.push_back(std::move(item));
     }

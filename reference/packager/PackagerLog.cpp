@@ -3,7 +3,67 @@
 #include <cstdio>
 
 #include "BusyRetry.h"
+#include "Manifest.h"
+#include "OpenedFile.h"
+#include "Queries.h"
 #include "WinResources.h"
+
+namespace {
+
+constexpr DWORD kStoppedOnLink = 681;  // ERROR_STOPPED_ON_SYMLINK, which MinGW's headers lack
+
+// True when the open `file` is the file `path` names itself, not one a link there leads to.
+// Where the platform opens the link itself, its attribute shows; where it follows host links
+// regardless (Wine), the final path shows where the file really is.
+bool IsFileAsked(HANDLE file, const std::wstring& path) {
+    HandleFacts facts;
+    DWORD error = 0;
+    if (!FactsOf(file, &facts, &error) || (facts.attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+        facts.links != 1) {
+        return false;
+    }
+    const QueryAnswer full = FullPathName(path.c_str());
+    const size_t separator = full.text.find_last_of(L'\\');
+    if (!full.succeeded || separator == std::wstring::npos) {
+        return false;
+    }
+    const QueryAnswer folder = FinalFolderPath(full.text.substr(0, separator + 1));
+    const QueryAnswer final = FinalPathOf(file);
+    if (!folder.succeeded || !final.succeeded) {
+        return false;
+    }
+    const bool rooted = !folder.text.empty() && folder.text.back() == L'\\';
+    return SamePathText(final.text,
+                        folder.text + (rooted ? L"" : L"\\") + full.text.substr(separator + 1));
+}
+
+// Opens the log to append to it. Never OPEN_ALWAYS: through a dangling link that would create
+// a file wherever the link points; CREATE_NEW creates nothing through a link.
+DWORD OpenLog(const std::wstring& path, UniqueFile* file) {
+    const auto open = [&](DWORD disposition) -> DWORD {
+        // Append access, so that every write lands at the end of the file as it is then; read
+        // access only for the lock below.
+        file->Reset(CreateFileW(path.c_str(),
+                                FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return *file ? 0 : GetLastError();
+    };
+    DWORD error = open(OPEN_EXISTING);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        error = open(CREATE_NEW);
+        if (error == ERROR_FILE_EXISTS) {
+            error = open(OPEN_EXISTING);  // another run made it meanwhile, or a link is there
+        }
+    }
+    if (error == 0 && !IsFileAsked(file->Get(), path)) {
+        file->Reset();
+        return kStoppedOnLink;
+    }
+    return error;
+}
+
+}  // namespace
 
 void PackagerLog::Configure(const std::wstring& given, int level) {
     path = given;
@@ -21,17 +81,14 @@ void PackagerLog::Write(int level, const std::string& message) {
     std::snprintf(stamp, sizeof(stamp), "%04u-%02u-%02u %02u:%02u:%02u ", now.wYear, now.wMonth,
                   now.wDay, now.wHour, now.wMinute, now.wSecond);
     const char* name = level == kError ? "ERROR " : level == kWarning ? "WARN  " : "INFO  ";
-    failure = RetryWhileBusy([&] { return Append(std::string(stamp) + name + message + "\r\n"); });
+    const std::string line = std::string(stamp) + name + OneLineText(message) + "\r\n";
+    failure = RetryWhileBusy([&] { return Append(line); });
 }
 
 DWORD PackagerLog::Append(const std::string& line) const {
-    // Append access, so that every write lands at the end of the file as it is then; read
-    // access only for the lock below.
-    const UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_DATA,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return GetLastError();
+    UniqueFile file;
+    if (const DWORD error = OpenLog(path, &file); error != 0) {
+        return error;
     }
     // Windows appends atomically, but not every implementation of the interface does (Wine
     // finds the end, then writes there): concurrent runs take turns through a lock on one

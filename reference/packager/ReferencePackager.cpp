@@ -121,6 +121,7 @@ int32_t ReferencePackager::CreatePackage(const PackageRequest* request, const wc
         if (!initialized) {
             return KQ_E_NOT_INITIALIZED;
         }
+        log.BeginCall();
         PackageWriter writer(catalog, log, requested);
         return writer.Write(*request, packageFile, *options);
     } catch (const std::bad_alloc&) {

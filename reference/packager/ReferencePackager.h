@@ -18,6 +18,7 @@ inline constexpr int32_t KQ_E_TARGET_UNWRITABLE = static_cast<int32_t>(0x8004A00
 inline constexpr int32_t KQ_E_VENDOR_FILE_UNREADABLE = static_cast<int32_t>(0x8004A006);
 inline constexpr int32_t KQ_E_REQUESTED_PATCH_MISSING = static_cast<int32_t>(0x8004A007);
 inline constexpr int32_t KQ_E_REQUESTED_PATCH_MISMATCH = static_cast<int32_t>(0x8004A008);
+inline constexpr int32_t KQ_E_REQUESTED_PATCH_OUTSIDE = static_cast<int32_t>(0x8004A009);
 
 // The reference implementation of the packager object: reads the catalog, names vendor
 // files and writes packages. No exception leaves any of its methods.

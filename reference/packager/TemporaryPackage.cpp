@@ -105,10 +105,6 @@ DWORD TemporaryPackage::Create(const std::wstring& folder) {
     return ERROR_FILE_EXISTS;
 }
 
-DWORD TemporaryPackage::Flush() {
-    return FlushFileBuffers(file.Get()) ? 0 : GetLastError();
-}
-
 DWORD TemporaryPackage::RenameOver(const std::wstring& target) {
     // The new name must not depend on the current folder, which the rename does not see.
     const QueryAnswer full = FullPathName(target.c_str());

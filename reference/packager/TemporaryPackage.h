@@ -27,9 +27,6 @@ class TemporaryPackage {
     HANDLE Handle() const { return file.Get(); }
     const std::wstring& Path() const { return path; }
 
-    // Writes the file through to disk; 0 or the platform's error code.
-    DWORD Flush();
-
     // Renames the file over `target`, waiting out a target that is busy for a moment; 0 or
     // the platform's error code. After success the object holds nothing.
     DWORD RenameOver(const std::wstring& target);

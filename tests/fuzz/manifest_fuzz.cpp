@@ -1,7 +1,8 @@
 // The manifest against its documented form (Manifest.h), read back by a reader written from
 // that text: the head's fields and every item's fields come back as they went in, one line
-// each, in order, whatever the texts hold (CR LF and LF excepted, which no catalog field
-// holds).
+// each, in order, whatever the texts hold: CR, LF, every other control character and the
+// line ends of Unicode stay in every field, and a reader that splits at any of them still
+// finds one line per record.
 #include <sstream>
 
 #include "Manifest.h"
@@ -9,14 +10,53 @@
 
 namespace {
 
-// A text of up to 31 bytes without a line end.
+// A text of up to 31 bytes, any bytes at all.
 std::string Text(Input& in) {
     std::string out;
     for (int n = in.Byte() % 32; n > 0 && in.size > 0; --n) {
-        const char c = static_cast<char>(in.Byte());
-        out += c == '\n' ? 'n' : c == '\r' ? 'r' : c;
+        out += static_cast<char>(in.Byte());
     }
     return out;
+}
+
+// OneLineText undone: every "%XX" back to its byte.
+std::string Unescaped(const std::string& field) {
+    std::string out;
+    for (size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '%') {
+            FUZZ_CHECK(i + 2 < field.size() && HexDigitValue(field[i + 1]) >= 0 &&
+                       HexDigitValue(field[i + 2]) >= 0);
+            out +=
+                static_cast<char>(HexDigitValue(field[i + 1]) * 16 + HexDigitValue(field[i + 2]));
+            i += 2;
+        } else {
+            out += field[i];
+        }
+    }
+    return out;
+}
+
+// The field as written, checked to read back as the text that went in.
+std::string Field(const std::string& text) {
+    const std::string field = OneLineText(text);
+    FUZZ_CHECK(Unescaped(field) == text);
+    return field;
+}
+
+// How many lines a reader finds that ends a line at CR LF, CR, LF, NEL, U+2028 or U+2029.
+size_t LinesToAnyReader(const std::string& text) {
+    size_t lines = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool nel = c == 0xC2 && i + 1 < text.size() && text[i + 1] == '\x85';
+        const bool separator = c == 0xE2 && i + 2 < text.size() && text[i + 1] == '\x80' &&
+                               (text[i + 2] == '\xA8' || text[i + 2] == '\xA9');
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+            ++i;
+        }
+        lines += c == '\r' || c == '\n' || nel || separator ? 1 : 0;
+    }
+    return lines;
 }
 
 ManifestFacts Facts(Input& in) {
@@ -38,7 +78,8 @@ ManifestFacts Facts(Input& in) {
         item.inCatalog = kind % 4 != 0;
         item.vendorFile = item.inCatalog ? Text(in) : "";
         item.title = item.inCatalog ? Text(in) : "";
-        item.state = static_cast<VendorState>(kind / 4 % 3);
+        item.state = static_cast<VendorState>(kind / 4 % 4);
+        item.entry = item.state == VendorState::Included && kind & 0x40 ? Text(in) : "";
         item.size = item.state == VendorState::Included ? uint64_t{in.Word()} << 8 : 0;
         if (item.state == VendorState::Included && kind & 0x80) {
             Sha256Digest digest{};
@@ -70,16 +111,21 @@ void CheckItem(const std::string& line, size_t i, const ManifestItem& item) {
         FUZZ_CHECK(rest == " (not in the catalog)");
         return;
     }
-    FUZZ_CHECK(rest.rfind(" vendor-file " + item.vendorFile + " ", 0) == 0);
-    rest = rest.substr(13 + item.vendorFile.size() + 1);
-    std::string state = item.state == VendorState::Missing ? "missing"
-                        : item.state == VendorState::Mismatch
-                            ? "mismatch"
-                            : "included size " + std::to_string(item.size);
+    const std::string vendorFile = Field(item.vendorFile);
+    FUZZ_CHECK(rest.rfind(" vendor-file " + vendorFile + " ", 0) == 0);
+    rest = rest.substr(13 + vendorFile.size() + 1);
+    std::string state = item.state == VendorState::Missing    ? "missing"
+                        : item.state == VendorState::Mismatch ? "mismatch"
+                        : item.state == VendorState::Outside  ? "outside"
+                                                              : "included";
+    if (item.state == VendorState::Included) {
+        state += (item.entry.empty() ? "" : " entry " + Field(item.entry)) + " size " +
+                 std::to_string(item.size);
+    }
     if (item.sha256) {
         state += " sha256 " + Sha256Text(*item.sha256) + " verified";
     }
-    FUZZ_CHECK(rest == state + (item.title.empty() ? "" : " title " + item.title));
+    FUZZ_CHECK(rest == state + (item.title.empty() ? "" : " title " + Field(item.title)));
 }
 
 }  // namespace
@@ -87,14 +133,16 @@ void CheckItem(const std::string& line, size_t i, const ManifestItem& item) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in{data, size};
     const ManifestFacts facts = Facts(in);
-    const std::vector<std::string> lines = Lines(ManifestText(facts));
+    const std::string text = ManifestText(facts);
+    const std::vector<std::string> lines = Lines(text);
     const size_t head = facts.unwrittenLogError != 0 ? 8 : 7;
     FUZZ_CHECK(lines.size() == head + facts.items.size());
+    FUZZ_CHECK(LinesToAnyReader(text) == lines.size());
     FUZZ_CHECK(lines[0] == "package-format: 2");
-    FUZZ_CHECK(lines[1] == "source: " + facts.source);
-    FUZZ_CHECK(lines[2] == "deployment-log: " + facts.deploymentLog);
+    FUZZ_CHECK(lines[1] == "source: " + Field(facts.source));
+    FUZZ_CHECK(lines[2] == "deployment-log: " + Field(facts.deploymentLog));
     FUZZ_CHECK(lines[3] == "deployment-log-level: " + std::to_string(facts.deploymentLogLevel));
-    FUZZ_CHECK(lines[4] == "events-handler: " + facts.eventsHandler);
+    FUZZ_CHECK(lines[4] == "events-handler: " + Field(facts.eventsHandler));
     std::ostringstream flags;
     flags << "flags: 0x" << std::uppercase << std::hex;
     flags.width(4);
@@ -102,7 +150,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     flags << facts.flags;
     FUZZ_CHECK(lines[5] == flags.str());
     if (facts.unwrittenLogError != 0) {
-        FUZZ_CHECK(lines[6] == "packager-log: " + facts.unwrittenLog + " not written, error " +
+        FUZZ_CHECK(lines[6] == "packager-log: " + Field(facts.unwrittenLog) +
+                                   " not written, error " +
                                    std::to_string(facts.unwrittenLogError));
     }
     FUZZ_CHECK(lines[head - 1] == "items: " + std::to_string(facts.items.size()));

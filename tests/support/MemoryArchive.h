@@ -67,7 +67,10 @@ class MemorySink : public ByteSink {
         std::memcpy(data, bytes.data() + offset, size);
         return true;
     }
+    bool Sync() override { return ++syncs != failSyncAt; }
     std::string bytes;
+    int syncs = 0;
+    int failSyncAt = 0;  // the Sync call of this number (from 1) fails
 };
 
 // The pipeline's platform over files in memory.
@@ -91,6 +94,10 @@ class MemoryPlatform : public PackPlatform {
     bool encodeThrows = false;
     uint32_t digestStartError = 0;   // NewDigest fails with this code
     uint32_t digestUpdateError = 0;  // and each digest's Update with this one
+    // Memory runs out (std::bad_alloc) in the Read call of this number (from 0), or in every
+    // digest's Update.
+    int readThrowsAt = -1;
+    bool digestThrows = false;
 
     int threadsStarted = 0;
     // Files open now (never below zero in a sound run) and digests begun; atomic, as the
@@ -120,6 +127,9 @@ class MemoryPlatform : public PackPlatform {
     }
 
     bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
+        if (readsMade++ == readThrowsAt) {
+            throw std::bad_alloc();
+        }
         const size_t left = current->bytes.size() - static_cast<size_t>(position);
         const size_t n = std::min({size, left, readPiece});
         if (position + n >= current->failReadAt && n > 0) {
@@ -143,7 +153,7 @@ class MemoryPlatform : public PackPlatform {
             return nullptr;
         }
         ++digestsMade;
-        return std::make_unique<Digest>(digestUpdateError);
+        return std::make_unique<Digest>(digestUpdateError, digestThrows);
     }
 
     std::unique_ptr<BlockEncoder> NewEncoder(int level) override {
@@ -164,8 +174,11 @@ class MemoryPlatform : public PackPlatform {
   private:
     class Digest : public PackDigest {
       public:
-        explicit Digest(uint32_t updateError) : failure(updateError) {}
+        Digest(uint32_t updateError, bool throws) : failure(updateError), throwing(throws) {}
         bool Update(const char* data, size_t size) override {
+            if (throwing) {
+                throw std::bad_alloc();
+            }
             bytes.append(data, size);
             return failure == 0;
         }
@@ -177,6 +190,7 @@ class MemoryPlatform : public PackPlatform {
 
       private:
         uint32_t failure;
+        bool throwing;
         std::string bytes;
     };
 
@@ -203,4 +217,5 @@ class MemoryPlatform : public PackPlatform {
 
     File* current = nullptr;
     uint64_t position = 0;
+    int readsMade = 0;
 };

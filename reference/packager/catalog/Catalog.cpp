@@ -1,5 +1,6 @@
 #include "Catalog.h"
 
+#include "NameFold.h"
 #include "ZipArchive.h"
 
 namespace {
@@ -21,7 +22,7 @@ CatalogStatus PatchCatalog::Read(const std::wstring& path, std::string* detail) 
     for (size_t i = 0; i < patches.size(); ++i) {
         byKey.emplace(patches[i].key, i);
         if (patches[i].sha256) {
-            pins.emplace(FoldAsciiCase(patches[i].entryName), *patches[i].sha256);
+            pins.emplace(FileNameKey(patches[i].entryName), *patches[i].sha256);
         }
     }
     WIN32_FILE_ATTRIBUTE_DATA attributes;
@@ -62,6 +63,6 @@ const CatalogPatch* PatchCatalog::Find(const PatchKey& key) const {
 }
 
 std::optional<Sha256Digest> PatchCatalog::PinOf(const std::string& entryName) const {
-    const auto found = pins.find(FoldAsciiCase(entryName));
+    const auto found = pins.find(FileNameKey(entryName));
     return found == pins.end() ? std::nullopt : std::optional(found->second);
 }

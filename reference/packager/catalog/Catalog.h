@@ -26,7 +26,7 @@ class PatchCatalog {
     // The patch of `key`; null when the catalog does not list it.
     const CatalogPatch* Find(const PatchKey& key) const;
     // The digest a line of the catalog pins for the vendor file of entry name `entryName`
-    // (compared without regard to ASCII case), if any.
+    // (compared as Windows compares names, FileNameKey), if any.
     std::optional<Sha256Digest> PinOf(const std::string& entryName) const;
     // The catalog file's last-write time (seconds since 1970 UTC), or 0.
     int64_t Modified() const { return modified; }
@@ -35,7 +35,7 @@ class PatchCatalog {
     CatalogStatus Parse(const std::wstring& path, std::string* detail);
 
     std::vector<CatalogPatch> patches;
-    std::map<PatchKey, size_t> byKey;          // a request lists every patch: no scan per item
-    std::map<std::string, Sha256Digest> pins;  // by folded entry name
+    std::map<PatchKey, size_t> byKey;             // a request lists every patch: no scan per item
+    std::map<std::u16string, Sha256Digest> pins;  // by FileNameKey of the entry name
     int64_t modified = 0;
 };

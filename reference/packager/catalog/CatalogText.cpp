@@ -4,6 +4,7 @@
 #include <map>
 #include <utility>
 
+#include "NameFold.h"
 #include "Text.h"
 
 namespace {
@@ -237,11 +238,19 @@ namespace {
 
 // What the whole text may not hold twice: a patch (GUID and language), and two digests for
 // one vendor file. A patch listed twice would have two vendor files and one place in the
-// package; a file pinned twice, two truths about one set of bytes.
+// package; a file pinned twice, two truths about one set of bytes. Nor may a vendor file take
+// the manifest's entry, in any spelling that extracts to it.
 class Repeats {
   public:
     // False with `detail` when `patch` repeats what an earlier line said.
     bool Admit(const CatalogPatch& patch, std::string* detail) {
+        const std::u16string file = FileNameKey(patch.entryName);
+        if (file == FileNameKey(kManifestEntryName)) {
+            *detail = "line " + std::to_string(patch.line) + ": the vendor file " +
+                      patch.entryName + " would take the name of the package's " +
+                      std::string(kManifestEntryName);
+            return false;
+        }
         const auto [seen, added] = patches.emplace(patch.key, patch.line);
         if (!added) {
             *detail = "line " + std::to_string(patch.line) + ": the patch " + patch.key.Text() +
@@ -251,7 +260,6 @@ class Repeats {
         if (!patch.sha256) {
             return true;
         }
-        const std::string file = FoldAsciiCase(patch.entryName);
         const auto [pin, first] = pins.emplace(file, std::make_pair(*patch.sha256, patch.line));
         if (!first && pin->second.first != *patch.sha256) {
             *detail = "line " + std::to_string(patch.line) + ": the vendor file " +
@@ -264,7 +272,7 @@ class Repeats {
 
   private:
     std::map<PatchKey, int> patches;
-    std::map<std::string, std::pair<Sha256Digest, int>> pins;
+    std::map<std::u16string, std::pair<Sha256Digest, int>> pins;
 };
 
 }  // namespace

@@ -20,7 +20,8 @@
 // blanks and tabs) are skipped anywhere; any other line that does not have this form makes
 // the catalog corrupt, and so does a second line for a GUID and language already listed, and
 // a line that pins another digest for a vendor file an earlier line pinned (one file: one
-// package entry name, PackageEntryName, compared without regard to ASCII letter case).
+// package entry name, PackageEntryName, compared as Windows compares names: FileNameKey), and
+// a vendor file whose entry name is the manifest's in any such spelling.
 
 #include <cstdint>
 #include <cstring>
@@ -33,6 +34,9 @@
 #include "DigestText.h"
 #include "GuidText.h"
 #include "Text.h"
+
+// The package's own entry, which no vendor file may take.
+inline constexpr std::string_view kManifestEntryName = "manifest.txt";
 
 // A patch as the catalog and the packager interface name it: its GUID and its language.
 struct PatchKey {

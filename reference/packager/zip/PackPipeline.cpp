@@ -82,6 +82,7 @@ PackResult Pipeline::Run() {
             if (block == nullptr) {
                 break;
             }
+            result.file = block->file;
             result = writing.Write(*block);
             {
                 std::lock_guard<std::mutex> guard(lock);
@@ -90,7 +91,10 @@ PackResult Pipeline::Run() {
             freed.notify_all();
         }
     } catch (const std::bad_alloc&) {
-        result.status = ZipStatus::OutOfMemory;
+        result.status = ZipStatus::OutOfMemory;  // for the file of the block being written
+    }
+    if (result.status != ZipStatus::Ok && writing.Abandon() != ZipStatus::Ok) {
+        result.status = ZipStatus::WriteFailed;
     }
     return result;  // the destructor stops the threads, on every way out
 }
@@ -145,19 +149,26 @@ void Pipeline::Stop() {
     workers.clear();
 }
 
-// Fills `block` with the next one, outside the lock; false after the last.
+// Fills `block` with the next one, outside the lock; false after the last. Memory that runs
+// out ends the reading there: the block goes on to the writer, which fails the archive for it.
 bool Pipeline::ReadInto(PackBlock& block) {
-    const bool more = reading.Next(block);
+    bool more = true;
+    try {
+        more = reading.Next(block);
+    } catch (const std::bad_alloc&) {
+        block.readOutOfMemory = true;
+    }
     std::lock_guard<std::mutex> guard(lock);
     if (more) {
         block.state = State::Read;
-        block.digestWanted = digests.Wanted(block);
+        block.digestWanted = !block.readOutOfMemory && digests.Wanted(block);
         ++readCount;
+        readAll = block.readOutOfMemory;
     } else {
         block.state = State::Free;
         readAll = true;
     }
-    return more;
+    return more && !block.readOutOfMemory;
 }
 
 void Pipeline::ReaderLoop() {

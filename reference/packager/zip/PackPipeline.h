@@ -92,8 +92,10 @@ struct PackResult {
     uint32_t error = 0;
 };
 
-// Writes `items` into `writer` as entries, in their order. After a failure the archive holds
-// a part entry at its end: the caller discards it.
+// Writes `items` into `writer` as entries, in their order. After a failure the archive ends
+// before the entry of the file that failed: no byte of a file that was not read whole, or whose
+// digest did not end, stays in it. Memory that runs out on any of the pipeline's threads fails
+// the archive (OutOfMemory, naming the file), never the process.
 // Of `options`, the level, the workers and the block size count here.
 PackResult PackFiles(ZipStreamWriter& writer, PackPlatform& platform, const ZipOptions& options,
                      const std::vector<PackItem>& items, const PackDone& done);

@@ -192,6 +192,48 @@ TEST(PackPipeline, FilesThatCannotBeOpenedReadOrTrustedAreToldApart) {
     EXPECT_EQ(failed.result.status, ZipStatus::ReadFailed);
     EXPECT_EQ(failed.result.file, 3u);
     EXPECT_EQ(failed.result.error, 23u);
+    // Cut back to before the file's entry: a temporary package kept for inspection holds no
+    // byte of a file that was not read whole.
+    EXPECT_EQ(failed.bytes.size(), read[1].first.localHeaderOffset);
+}
+
+// Memory that runs out on any thread of the pipeline fails the archive for the file it struck,
+// leaves no byte of that file and no file open, and the process goes on.
+TEST(PackPipeline, OutOfMemoryOnAnyThreadFailsTheArchiveNotTheProcess) {
+    enum class Thread { Reading, Digest, Encoding, Writing };
+    for (Thread thread : {Thread::Reading, Thread::Digest, Thread::Encoding, Thread::Writing}) {
+        for (unsigned workers : {0u, 2u}) {
+            MemoryPlatform platform;
+            platform.files = {{Text(1000)}, {"FAIL" + Text(300000)}, {Text(2000)}};
+            platform.readPiece = 50000;
+            platform.readThrowsAt = thread == Thread::Reading ? 3 : -1;  // inside file 1
+            platform.digestThrows = thread == Thread::Digest;
+            platform.failEncodeOf = thread == Thread::Encoding ? "FAIL" : "";
+            platform.encodeThrows = true;
+            const std::vector<std::optional<Sha256Digest>> pins = {
+                std::nullopt, MemoryPlatform::DigestOf(platform.files[1].bytes)};
+            std::vector<PackItem> items{{"f0", {}}, {"f1", pins[1]}, {"f2", {}}};
+            MemorySink sink;
+            ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
+            ZipOptions options;
+            options.workers = workers;
+            options.blockSize = 64 << 10;
+            const PackResult result =
+                PackFiles(writer, platform, options, items, [&](size_t index, const PackOutcome&) {
+                    if (thread == Thread::Writing && index == 1) {
+                        throw std::bad_alloc();
+                    }
+                    return true;
+                });
+            const int which = static_cast<int>(thread);
+            EXPECT_EQ(result.status, ZipStatus::OutOfMemory) << which << " " << workers;
+            EXPECT_EQ(result.file, 1u) << which;
+            EXPECT_EQ(platform.openFiles, 0) << which;
+            if (thread != Thread::Writing) {  // there file 1 was read whole and its entry ended
+                EXPECT_EQ(sink.bytes.find("f1"), std::string::npos) << which << ": a part stays";
+            }
+        }
+    }
 }
 
 TEST(PackPipeline, DigestsFollowEachPinnedFileWhateverLiesBetween) {

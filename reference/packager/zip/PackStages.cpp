@@ -18,11 +18,14 @@ BlockReader::~BlockReader() {
 }
 
 bool BlockReader::Next(PackBlock& block) {
+    block.file = index;  // also when memory runs out below
     block.opened = PackPlatform::Opened{};
     block.first = !open;
     block.last = false;
     block.readError = 0;
+    block.readOutOfMemory = false;
     block.digestError = 0;
+    block.digestOutOfMemory = false;
     block.size = 0;
     block.sha256.reset();
     if (!open) {
@@ -88,6 +91,17 @@ bool BlockDigests::Wanted(const PackBlock& block) const {
 }
 
 void BlockDigests::Take(PackBlock& block) {
+    try {
+        Hash(block);
+    } catch (const std::bad_alloc&) {
+        digest.reset();
+        block.digestOutOfMemory = true;
+        return;
+    }
+    block.digestError = error;
+}
+
+void BlockDigests::Hash(PackBlock& block) {
     if (block.first) {
         error = 0;
         digest = platform.NewDigest(&error);
@@ -103,12 +117,15 @@ void BlockDigests::Take(PackBlock& block) {
             error = digest->Error();
         }
     }
-    block.digestError = error;
 }
 
 // --- Encoding --------------------------------------------------------------------------------
 
 void EncodeBlock(BlockEncoder& encoder, PackBlock& block) {
+    if (block.readOutOfMemory) {
+        block.encoded = BlockEncoder::Result{};
+        return;
+    }
     block.crc = Crc32(0, block.input.get(), block.size);
     try {
         block.encoded = encoder.Encode(block.dictionary.get(), block.dictionarySize,
@@ -145,6 +162,10 @@ EntryWriter::EntryWriter(ZipStreamWriter& archive, const std::vector<PackItem>& 
 PackResult EntryWriter::Write(PackBlock& block) {
     PackResult result;
     result.file = block.file;
+    if (block.readOutOfMemory || block.digestOutOfMemory) {
+        result.status = ZipStatus::OutOfMemory;
+        return result;
+    }
     if (block.first && block.opened.error != 0) {
         PackOutcome outcome;
         outcome.kind = PackOutcome::Kind::OpenFailed;
@@ -171,8 +192,18 @@ PackResult EntryWriter::Write(PackBlock& block) {
 
 ZipStatus EntryWriter::Begin(const PackBlock& block) {
     method = block.encoded.deflated ? kZipDeflated : kZipStored;
-    return writer.BeginEntry(items[block.file].name, method, block.opened.size,
-                             block.opened.modified);
+    const ZipStatus begun =
+        writer.BeginEntry(items[block.file].name, method, block.opened.size, block.opened.modified);
+    open = begun == ZipStatus::Ok;
+    return begun;
+}
+
+ZipStatus EntryWriter::Abandon() {
+    if (!open) {
+        return ZipStatus::Ok;
+    }
+    open = false;
+    return writer.AbandonEntry();
 }
 
 ZipStatus EntryWriter::Data(const PackBlock& block) {
@@ -204,9 +235,10 @@ PackResult EntryWriter::End(const PackBlock& block) {
     outcome.sha256 = block.sha256;
     if (item.pinned && block.sha256 != item.pinned) {
         outcome.kind = PackOutcome::Kind::Mismatch;
-        result.status = writer.AbandonEntry();
+        result.status = Abandon();
     } else {
         result.status = writer.EndEntry(crc, block.total);
+        open = false;
     }
     if (result.status == ZipStatus::Ok && !done(block.file, outcome)) {
         result.status = ZipStatus::Stopped;

@@ -21,9 +21,11 @@ struct PackBlock {
     size_t file = 0;
     bool first = false;
     bool last = false;
-    PackPlatform::Opened opened;  // at a file's first block: what opening it found
-    uint32_t readError = 0;       // the file's read failed; the block is its last
-    uint32_t digestError = 0;     // the file's digest failed
+    PackPlatform::Opened opened;     // at a file's first block: what opening it found
+    uint32_t readError = 0;          // the file's read failed; the block is its last
+    bool readOutOfMemory = false;    // memory ran out reading it; the block is the last read
+    uint32_t digestError = 0;        // the file's digest failed
+    bool digestOutOfMemory = false;  // memory ran out hashing it
     std::unique_ptr<char[]> input;
     size_t size = 0;
     std::unique_ptr<char[]> dictionary;  // the file's bytes just before the block
@@ -68,10 +70,13 @@ class BlockDigests {
 
     // Whether `block` needs this stage at all.
     bool Wanted(const PackBlock& block) const;
-    // Hashes the block; at the file's last block, sets its digest (or digestError).
+    // Hashes the block; at the file's last block, sets its digest (or digestError, or
+    // digestOutOfMemory).
     void Take(PackBlock& block);
 
   private:
+    void Hash(PackBlock& block);
+
     PackPlatform& platform;
     const std::vector<PackItem>& items;
     std::unique_ptr<PackDigest> digest;
@@ -89,6 +94,10 @@ class EntryWriter {
                 const PackDone& done);
 
     PackResult Write(PackBlock& block);
+    // After a failure: takes the entry begun and not ended out of the archive, so that no byte
+    // of a file that was not read whole, or whose digest did not end, stays (a temporary
+    // package kept for inspection included).
+    ZipStatus Abandon();
 
   private:
     ZipStatus Begin(const PackBlock& block);
@@ -99,6 +108,7 @@ class EntryWriter {
     const std::vector<PackItem>& items;
     size_t blockSize;
     const PackDone& done;
+    bool open = false;             // an entry is begun and not ended
     uint16_t method = kZipStored;  // of the entry being written
     uint32_t crc = 0;              // of its blocks written so far
     std::string framed;            // a block stored whole, in a deflated entry

@@ -126,30 +126,29 @@ class CngDigest : public PackDigest {
     Sha256 sha;
 };
 
-// The files of one AddFiles call, the platform's digest, the library's encoder and threads.
+// The files of one AddFiles call (opened by the caller), the platform's digest, the library's
+// encoder and threads.
 class FilePlatform : public PackPlatform {
   public:
     explicit FilePlatform(const std::vector<ZipWriter::FileToAdd>& given) : files(given) {}
 
     Opened Open(size_t index) override {
         Opened opened;
-        file.Reset(CreateFileW(files[index].path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        file = files[index].file;
         LARGE_INTEGER size;
-        if (!file || !GetFileSizeEx(file.Get(), &size)) {
+        if (!GetFileSizeEx(file, &size)) {
             opened.error = GetLastError();
-            file.Reset();
             return opened;
         }
         opened.size = static_cast<uint64_t>(size.QuadPart);
-        opened.modified = LastWriteTime(file.Get());
+        opened.modified = LastWriteTime(file);
         return opened;
     }
 
     bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
         DWORD read = 0;
-        if (!ReadFile(file.Get(), buffer, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)),
-                      &read, nullptr)) {
+        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &read,
+                      nullptr)) {
             *error = GetLastError();
             return false;
         }
@@ -157,7 +156,7 @@ class FilePlatform : public PackPlatform {
         return true;
     }
 
-    void Close() override { file.Reset(); }
+    void Close() override { file = INVALID_HANDLE_VALUE; }  // the caller's to close
 
     std::unique_ptr<PackDigest> NewDigest(uint32_t* error) override {
         auto digest = std::make_unique<CngDigest>();
@@ -178,12 +177,20 @@ class FilePlatform : public PackPlatform {
 
   private:
     const std::vector<ZipWriter::FileToAdd>& files;
-    UniqueFile file;
+    HANDLE file = INVALID_HANDLE_VALUE;
 };
 
 }  // namespace
 
+DWORD FlushToDisk(HANDLE file) {
+    return FlushFileBuffers(file) ? 0 : GetLastError();
+}
+
 BackgroundFlush::~BackgroundFlush() {
+    Finish();
+}
+
+DWORD BackgroundFlush::Finish() {
     {
         std::lock_guard<std::mutex> guard(lock);
         stopping = true;
@@ -192,6 +199,7 @@ BackgroundFlush::~BackgroundFlush() {
     if (thread.joinable()) {
         thread.join();
     }
+    return Error();
 }
 
 bool BackgroundFlush::Ask() {
@@ -223,12 +231,12 @@ void BackgroundFlush::Run() {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         asked.wait(guard, [this] { return stopping || pending; });
-        if (stopping) {
-            return;
+        if (!pending) {
+            return;  // stopping, with nothing asked for: the caller's last flush follows
         }
         pending = false;
         guard.unlock();
-        const DWORD failed = FlushFileBuffers(file) ? 0 : GetLastError();
+        const DWORD failed = flushFile(file);
         guard.lock();
         error = error != 0 ? error : failed;
     }
@@ -306,6 +314,14 @@ bool ZipWriter::FileSink::ReadAt(uint64_t at, void* data, size_t size) {
     });
 }
 
+bool ZipWriter::FileSink::Sync() {
+    error = flusher.Finish();
+    if (error == 0) {
+        error = flushFile(file);
+    }
+    return error == 0;
+}
+
 bool ZipWriter::FileSink::Truncate(uint64_t size) {
     LARGE_INTEGER position;
     position.QuadPart = static_cast<LONGLONG>(size);
@@ -316,8 +332,9 @@ bool ZipWriter::FileSink::Truncate(uint64_t size) {
     return true;
 }
 
-ZipWriter::ZipWriter(HANDLE target, const ZipOptions& given, const ZipLimits& limits)
-    : options(given), sink(target, given.flushEvery), writer(sink, given, limits) {}
+ZipWriter::ZipWriter(HANDLE target, const ZipOptions& given, const ZipLimits& limits,
+                     FlushFile flush)
+    : options(given), sink(target, given.flushEvery, flush), writer(sink, given, limits) {}
 
 ZipStatus ZipWriter::Noted(ZipStatus status) {
     if (status == ZipStatus::WriteFailed) {
@@ -348,30 +365,25 @@ PackResult ZipWriter::AddFiles(const std::vector<FileToAdd>& files, const PackDo
     return result;
 }
 
-ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path,
-                             const Sha256Digest* pinned, FileFacts* facts) {
-    std::vector<FileToAdd> files{{name, path, {}}};
-    if (pinned != nullptr) {
-        files[0].pinned = *pinned;
+ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) {
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+        systemError = GetLastError();
+        return ZipStatus::OpenFailed;
     }
+    std::vector<FileToAdd> files{{name, file.Get(), {}}};
     PackOutcome outcome;
     const PackResult result = AddFiles(files, [&outcome](size_t, const PackOutcome& given) {
         outcome = given;
         return true;
     });
-    if (facts != nullptr) {
-        *facts = FileFacts{outcome.size, outcome.sha256};
-    }
     if (result.status != ZipStatus::Ok) {
         return result.status;
     }
-    switch (outcome.kind) {
-        case PackOutcome::Kind::OpenFailed:
-            systemError = outcome.error;
-            return ZipStatus::OpenFailed;
-        case PackOutcome::Kind::Mismatch:
-            return ZipStatus::Mismatch;
-        default:
-            return ZipStatus::Ok;
+    if (outcome.kind == PackOutcome::Kind::OpenFailed) {
+        systemError = outcome.error;
+        return ZipStatus::ReadFailed;
     }
+    return ZipStatus::Ok;
 }

@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <optional>
@@ -56,12 +57,17 @@ class ZipReader {
     std::vector<ZipEntry> entries;
 };
 
+// Writes a file through to disk: 0, or the platform's error code. FlushToDisk is the
+// platform's; tests give one that fails when they ask.
+using FlushFile = std::function<DWORD(HANDLE file)>;
+DWORD FlushToDisk(HANDLE file);
+
 // Flushes a file on a thread of its own when asked, while its owner goes on writing. Under
 // Wine the flush runs beside the writes; on Windows, where a synchronous handle takes one
 // operation at a time, it costs the writer what a flush at the end would have.
 class BackgroundFlush {
   public:
-    explicit BackgroundFlush(HANDLE target) : file(target) {}
+    BackgroundFlush(HANDLE target, FlushFile flush) : file(target), flushFile(std::move(flush)) {}
     ~BackgroundFlush();
     BackgroundFlush(const BackgroundFlush&) = delete;
     BackgroundFlush& operator=(const BackgroundFlush&) = delete;
@@ -71,11 +77,15 @@ class BackgroundFlush {
     // does it all.
     bool Ask();
     DWORD Error();
+    // Waits for the flushes asked for, stops the thread and answers the error of the first
+    // that failed, or 0: no failure goes unseen because no later Ask came to read it.
+    DWORD Finish();
 
   private:
     void Run();
 
     HANDLE file;
+    FlushFile flushFile;
     std::mutex lock;
     std::condition_variable asked;
     bool pending = false;
@@ -88,38 +98,34 @@ class BackgroundFlush {
 // that turns out to shrink after a stored start is rewritten in place).
 class ZipWriter {
   public:
-    // A file to add: its entry name, its path and, when pinned, the SHA-256 it must have.
+    // A file to add: its entry name, the file, open for reading at its start (the caller's,
+    // who judged what it opened), and, when pinned, the SHA-256 it must have.
     struct FileToAdd {
         std::string name;
-        std::wstring path;
+        HANDLE file = INVALID_HANDLE_VALUE;
         std::optional<Sha256Digest> pinned;
     };
 
-    // What AddFile learnt of a file: its size, and its SHA-256 digest when one was pinned.
-    struct FileFacts {
-        uint64_t size = 0;
-        std::optional<Sha256Digest> sha256;
-    };
-
-    // ZIP64 records from `limits` on (kZipLimits but in tests).
-    ZipWriter(HANDLE file, const ZipOptions& options, const ZipLimits& limits);
+    // ZIP64 records from `limits` on (kZipLimits but in tests); the file written through to
+    // disk by `flush` (FlushToDisk but in tests).
+    ZipWriter(HANDLE file, const ZipOptions& options, const ZipLimits& limits,
+              FlushFile flush = FlushToDisk);
 
     // Adds `data` as one deflated entry, modified at `modified` (seconds since 1970 UTC).
     // Every add refuses a name already written (Duplicate).
     ZipStatus AddBytes(const std::string& name, const std::string& data, int64_t modified);
 
     // Streams files into entries, in their order, through one pipeline (PackPipeline.h), each
-    // with its file's last-write time; `done` hears of each file as it is done. A file that
-    // cannot be opened is left out (and `done` told); a pinned file whose digest differs is
+    // with its file's last-write time; `done` hears of each file as it is done. A file whose
+    // size cannot be read is left out (and `done` told); a pinned file whose digest differs is
     // taken out again. On a failure, result.error is the platform's code.
     PackResult AddFiles(const std::vector<FileToAdd>& files, const PackDone& done);
 
-    // One file: OpenFailed when it cannot be opened, Mismatch when it is not what `pinned`
-    // says (nothing of it stays); what was learnt goes to `facts` (may be null).
-    ZipStatus AddFile(const std::string& name, const std::wstring& path,
-                      const Sha256Digest* pinned = nullptr, FileFacts* facts = nullptr);
+    // One file, opened here: OpenFailed when it cannot be opened.
+    ZipStatus AddFile(const std::string& name, const std::wstring& path);
 
-    // Writes the central directory and the end records.
+    // Writes the central directory and the end records, and the file through to disk: a
+    // flush that failed at any time, in the background or now, fails it.
     ZipStatus Finish();
     // The platform's error code of the last failed open, read or write.
     DWORD SystemError() const { return systemError; }
@@ -128,12 +134,13 @@ class ZipWriter {
     // An open file as a ByteSink, keeping the error code of a failed write.
     class FileSink : public ByteSink {
       public:
-        FileSink(HANDLE target, uint64_t every)
-            : file(target), flushEvery(every), flusher(target) {}
+        FileSink(HANDLE target, uint64_t every, FlushFile flush)
+            : file(target), flushEvery(every), flushFile(flush), flusher(target, flush) {}
         bool Write(const void* data, size_t size) override;
         bool WriteAt(uint64_t offset, const void* data, size_t size) override;
         bool Truncate(uint64_t size) override;
         bool ReadAt(uint64_t offset, void* data, size_t size) override;
+        bool Sync() override;
         DWORD Error() const { return error; }
 
       private:
@@ -143,6 +150,7 @@ class ZipWriter {
 
         HANDLE file;
         uint64_t flushEvery;
+        FlushFile flushFile;
         BackgroundFlush flusher;
         uint64_t unflushed = 0;
         DWORD error = 0;

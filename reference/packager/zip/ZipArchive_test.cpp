@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 
+#include "MemoryArchive.h"
 #include "TestEnv.h"
 
 namespace {
@@ -159,6 +161,35 @@ TEST(ZipArchive, AReadBackThatFailsIsReportedWithTheSystemsError) {
     EXPECT_EQ(writer.SystemError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// A package is durable or it fails: a flush that fails, in the background as the archive grows
+// (and no later flush asks after it) or the last one, fails Finish with the system's error.
+TEST(ZipArchive, AFlushThatFailsAtAnyTimeFailsTheArchive) {
+    TempDir dir;
+    WriteTextFile(dir / L"file.bin", Pattern(3 << 20, false));
+    for (bool last : {false, true}) {
+        const UniqueFile file(CreateFileW((dir / L"a.zip").c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                          nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ZipOptions options;
+        options.flushEvery = 2 << 20;  // one flush in the background, then the last one
+        std::atomic<int> calls{0};
+        ZipWriter writer(file.Get(), options, kZipLimits, [&](HANDLE) -> DWORD {
+            return ++calls == (last ? 2 : 1) ? ERROR_DISK_FULL : 0;
+        });
+        ASSERT_EQ(writer.AddFile("f", dir / L"file.bin"), ZipStatus::Ok);
+        EXPECT_EQ(writer.Finish(), ZipStatus::WriteFailed) << (last ? "last" : "background");
+        EXPECT_EQ(writer.SystemError(), static_cast<DWORD>(ERROR_DISK_FULL));
+        EXPECT_EQ(calls.load(), last ? 2 : 1) << "a failed background flush needs no last one";
+    }
+    // The same through the engine's sink, as the memory archives have it.
+    MemorySink sink;
+    sink.failSyncAt = 1;
+    ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
+    ASSERT_EQ(writer.AddBytes("a", "bytes", 0), ZipStatus::Ok);
+    EXPECT_EQ(writer.Finish(), ZipStatus::WriteFailed);
+}
+
+// One name as Windows extracts it: letter case (beyond ASCII too) and trailing dots and blanks
+// of each step do not make another file.
 TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
     TempDir dir;
     WriteTextFile(dir / L"file.bin", "file");
@@ -169,12 +200,18 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
         ASSERT_EQ(writer.AddBytes("a/x", "first", 0), ZipStatus::Ok);
         EXPECT_EQ(writer.AddBytes("a/x", "second", 0), ZipStatus::Duplicate);
         EXPECT_EQ(writer.AddFile("a/x", dir / L"file.bin"), ZipStatus::Duplicate);
-        EXPECT_EQ(writer.AddFile("a/X", dir / L"file.bin"), ZipStatus::Ok);
+        for (const char* spelling : {"a/X", "A/x.", "a. /x ..", "a/x. . "}) {
+            EXPECT_EQ(writer.AddFile(spelling, dir / L"file.bin"), ZipStatus::Duplicate)
+                << spelling;
+        }
+        ASSERT_EQ(writer.AddBytes("a/\xC3\xA9", "e acute", 0), ZipStatus::Ok);
+        EXPECT_EQ(writer.AddBytes("A/\xC3\x89", "E acute", 0), ZipStatus::Duplicate);
+        EXPECT_EQ(writer.AddFile("a/y", dir / L"file.bin"), ZipStatus::Ok);
         ASSERT_EQ(writer.Finish(), ZipStatus::Ok);
     }
     ZipReader reader;
     ASSERT_EQ(reader.Open(dir / L"a.zip"), ZipStatus::Ok);
-    ASSERT_EQ(reader.Entries().size(), 2u);
+    ASSERT_EQ(reader.Entries().size(), 3u);
     std::string content;
     ASSERT_EQ(reader.Extract("a/x", 100, &content), ZipStatus::Ok);
     EXPECT_EQ(content, "first");

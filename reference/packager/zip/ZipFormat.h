@@ -83,4 +83,7 @@ class ByteSink {
     virtual bool Truncate(uint64_t size) = 0;
     // Reads back exactly `size` bytes written at `offset`.
     virtual bool ReadAt(uint64_t offset, void* data, size_t size) = 0;
+    // Makes everything written so far durable; false when that, or any earlier attempt
+    // (made in the background as the archive grew), failed.
+    virtual bool Sync() = 0;
 };

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Crc32.h"
+#include "NameFold.h"
 #include "StretchCodec.h"
 #include "ZipBytes.h"
 
@@ -120,7 +121,7 @@ bool ZipStreamWriter::Write(const void* data, size_t size) {
 
 ZipStatus ZipStreamWriter::BeginEntry(const std::string& name, uint16_t method,
                                       uint64_t expectedSize, int64_t modified) {
-    if (!names.insert(name).second) {
+    if (!names.insert(FileNameKey(name)).second) {
         return ZipStatus::Duplicate;
     }
     current = Written{};
@@ -183,7 +184,7 @@ ZipStatus ZipStreamWriter::EndEntry(uint32_t crc, uint64_t size) {
 }
 
 ZipStatus ZipStreamWriter::AbandonEntry() {
-    names.erase(current.entry.name);
+    names.erase(FileNameKey(current.entry.name));
     if (!sink.Truncate(current.entry.localHeaderOffset)) {
         return ZipStatus::WriteFailed;
     }
@@ -263,5 +264,5 @@ ZipStatus ZipStreamWriter::Finish() {
     }
     const std::string end =
         EndRecords(written.size(), offset - directoryOffset, directoryOffset, limits);
-    return Write(end.data(), end.size()) ? ZipStatus::Ok : ZipStatus::WriteFailed;
+    return Write(end.data(), end.size()) && sink.Sync() ? ZipStatus::Ok : ZipStatus::WriteFailed;
 }

@@ -5,15 +5,16 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <unordered_set>
+#include <set>
 #include <vector>
 
 #include "ZipFormat.h"
 
 // Writes an archive front to back. Each entry's local header is written first and completed
 // (CRC and sizes) once its data is in, so nothing is held beyond the caller's buffers. Every
-// entry refuses a name already written (Duplicate): a ZIP with two entries of one name is
-// read differently by different tools.
+// entry refuses a name already written (Duplicate), in any spelling that Windows extracts to
+// the same file (FileNameKey: letter case, trailing dots and blanks): a ZIP with two entries of
+// one name is read differently by different tools, and the second may replace the first.
 //
 // The bytes depend only on what is written: each entry carries the modification time its
 // caller gives (seconds since 1970 UTC): in the DOS fields as UTC, clamped to the years 1980
@@ -51,7 +52,8 @@ class ZipStreamWriter {
     };
     ZipStatus ConvertEntry(const Conversion& conversion);
 
-    // The central directory and the end records.
+    // The central directory and the end records, then the whole archive made durable
+    // (ByteSink::Sync): an archive whose bytes may not have reached the disk is a failure.
     ZipStatus Finish();
 
   private:
@@ -68,5 +70,5 @@ class ZipStreamWriter {
     uint64_t offset = 0;
     Written current;
     std::vector<Written> written;
-    std::unordered_set<std::string> names;
+    std::set<std::u16string> names;  // FileNameKey of each name written
 };

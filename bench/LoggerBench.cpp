@@ -38,8 +38,8 @@ class BenchPlatform : public RealLoggerPlatform {
 };
 
 BenchPlatform& Platform() {
-    static BenchPlatform platform;
-    return platform;
+    static BenchPlatform* const platform = new BenchPlatform();  // outlives the logger
+    return *platform;
 }
 
 }  // namespace

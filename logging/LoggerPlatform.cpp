@@ -30,6 +30,7 @@ class LoadedEventLibrary : public EventLibrary {
                const wchar_t* message) override {
         return reportEventEx(level, processName, component, message);
     }
+    bool HasReportEventEx2() const override { return reportEventEx2 != nullptr; }
 
   private:
     UniqueModule library;

@@ -16,6 +16,8 @@ class EventLibrary {
     virtual bool CanReport() const = 0;
     virtual int Report(int level, const wchar_t* processName, const wchar_t* component,
                        const wchar_t* message) = 0;
+    // Whether the library exports CEReportEventEx2: looked up at binding, never called.
+    virtual bool HasReportEventEx2() const = 0;
 };
 
 // What the logger asks of the platform: its program's name, the Common Files folder, the

@@ -277,16 +277,43 @@ TEST(LoggerInit, TheRealPlatformBindsALibraryThatHasTheExport) {
     }
 }
 
+// A library without CEReportEventEx is not reported to, but stays loaded as long as the
+// logger lives (to the end of the process): it is released with the logger, not at binding.
 TEST(LoggerInit, ALibraryWithoutTheExportIsBoundWithoutAMessageAndNotReportedTo) {
     TempDir folder;
     InstallDouble(folder, L"events-noexport");
+    const std::wstring library = folder / L"Quorvel\\ZelNSEvent.dll";
     FolderPlatform platform(folder.Path());
-    InitCase c(platform);
-    EXPECT_FALSE(c.logger.ReportsToEventLibrary());
-    EXPECT_EQ(c.capture.Output(), L"");
-    EXPECT_TRUE(platform.debugStrings.empty());
-    c.logger.Report(kLevelInfo, L"C", L"m");
-    EXPECT_EQ(platform.debugStrings, std::vector<std::wstring>{L"logging_test.exe:C:m\n"});
+    {
+        InitCase c(platform);
+        EXPECT_FALSE(c.logger.ReportsToEventLibrary());
+        EXPECT_EQ(c.capture.Output(), L"");
+        EXPECT_TRUE(platform.debugStrings.empty());
+        c.logger.Report(kLevelInfo, L"C", L"m");
+        EXPECT_EQ(platform.debugStrings, std::vector<std::wstring>{L"logging_test.exe:C:m\n"});
+        EXPECT_NE(GetModuleHandleW(library.c_str()), nullptr) << "released too early";
+    }
+    EXPECT_EQ(GetModuleHandleW(library.c_str()), nullptr) << "released with the logger";
+}
+
+// CEReportEventEx2 is looked up when the library is bound, whichever other export it has.
+TEST(LoggerInit, TheSecondEntryIsLookedUpAtBinding) {
+    struct Case {
+        std::wstring library;
+        bool canReport;
+        bool second;
+    };
+    const Case cases[] = {{BinPath(L"doubles\\events-recording\\ZelNSEvent.dll"), true, true},
+                          {BinPath(L"doubles\\events-noexport\\ZelNSEvent.dll"), false, true},
+                          {BinPath(L"doubles\\packager-recording\\KQPackager.dll"), false, false}};
+    for (const Case& c : cases) {
+        RealLoggerPlatform platform;
+        DWORD error = 0;
+        const std::unique_ptr<EventLibrary> bound = platform.BindEventLibrary(c.library, &error);
+        ASSERT_NE(bound, nullptr) << ToUtf8(c.library) << " error " << error;
+        EXPECT_EQ(bound->CanReport(), c.canReport) << ToUtf8(c.library);
+        EXPECT_EQ(bound->HasReportEventEx2(), c.second) << ToUtf8(c.library);
+    }
 }
 
 TEST(SelfReport, CutsAt4095Characters) {

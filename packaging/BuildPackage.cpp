@@ -92,10 +92,6 @@ int32_t PackagerWrapper::RequireRequestedPatch(const std::vector<PatchInfo>& pat
 // Every listed patch, not only the requested one: where its vendor file is expected and
 // whether it is there. Neither a failed lookup nor a missing file stops the build.
 int32_t PackagerWrapper::ReportVendorFiles(const std::vector<PatchInfo>& patches) {
-    std::wstring folder = GetCurrentDirectoryPath();
-    if (folder.empty() || folder.back() != L'\\') {
-        folder.push_back(L'\\');
-    }
     for (const PatchInfo& entry : patches) {
         VendorFileInfo file{0, nullptr};
         int32_t status = 0;
@@ -107,6 +103,11 @@ int32_t PackagerWrapper::ReportVendorFiles(const std::vector<PatchInfo>& patches
         if (status < 0) {
             Report(kLevelError, L"FAIL... %d", static_cast<int>(status));
             continue;
+        }
+        // Read for each entry: the library runs between the lookups and may change it.
+        std::wstring folder = GetCurrentDirectoryPath();
+        if (folder.empty() || folder.back() != L'\\') {
+            folder.push_back(L'\\');
         }
         ReportVendorFile(folder, file.fileName);
     }

@@ -265,6 +265,18 @@ TEST_F(Build, VendorFilesAreLookedUpInTheCurrentDirectory) {
                                           "/1036 index=2 reserved=0,0"));
 }
 
+TEST_F(Build, TheCurrentFolderIsReadForEachVendorFile) {
+    // The library moves the process elsewhere in its second lookup: the second file is
+    // looked for there, not where the process was before.
+    WriteTextFile(work + L"\\patch.msp", "vendor");
+    platform.script.folderAtSecondLookup = L"C:\\";
+    EXPECT_EQ(Run(), 0);
+    const auto lines = Lines();
+    EXPECT_THAT(lines,
+                Contains(L"2 The vendor patch file '" + work + L"\\other.msp' does not exist."));
+    EXPECT_THAT(lines, Contains(L"2 The vendor patch file 'C:\\patch.msp' does not exist."));
+}
+
 TEST_F(Build, ADriveRootGetsNoSecondSeparator) {
     SetCurrentDirectoryW(L"C:\\");
     EXPECT_EQ(Run(), 0);

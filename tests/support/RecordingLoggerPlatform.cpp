@@ -25,6 +25,7 @@ class RecordingEventLibrary : public EventLibrary {
         owner.events.push_back({level, processName, component, message});
         return 0;
     }
+    bool HasReportEventEx2() const override { return true; }
 
   private:
     RecordingLoggerPlatform& owner;

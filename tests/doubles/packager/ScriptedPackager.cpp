@@ -230,6 +230,9 @@ int32_t ScriptedPackager::Reserved9() {
 int32_t ScriptedPackager::GetVendorPatchFile(const PatchInfo* patch, VendorFileInfo* file) {
     OnEntry(script, "GetVendorPatchFile", record);
     record("GetVendorPatchFile " + GuidText(patch->id) + "/" + std::to_string(patch->languageId));
+    if (++lookups == 2 && !script.folderAtSecondLookup.empty()) {
+        SetCurrentDirectoryW(script.folderAtSecondLookup.c_str());
+    }
     if (indexOf.empty()) {
         for (uint32_t i = 0; i < script.patches.size(); ++i) {
             indexOf.emplace(

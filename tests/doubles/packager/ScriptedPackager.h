@@ -41,6 +41,8 @@ struct PackagerScript {
     // A method that, when called, records "<method> waiting" and never returns: a library
     // hung inside a call, for the tests that kill the run there.
     std::string waitIn;
+    // The current folder the library moves the process to in its second GetVendorPatchFile.
+    std::wstring folderAtSecondLookup;
 
     // Reads "key=value" lines (UTF-8); see the recording library's source for the keys.
     static PackagerScript Parse(const std::string& text);
@@ -81,4 +83,5 @@ class ScriptedPackager : public IPackager {
     // Script index of each (GUID, language), so that lookups stay cheap for large lists.
     std::map<std::pair<std::string, uint16_t>, uint32_t> indexOf;
     LONG references = 1;
+    int lookups = 0;
 };

@@ -68,11 +68,12 @@ class Sandbox:
             z.writestr("patches.csv", "\r\n".join([header] + lines) + "\r\n")
         os.utime(path, (CATALOG_TIME, CATALOG_TIME))
 
-    def run(self, *, cpus=None):
-        """Runs the tool for PATCH, English; answers its whole 32-bit result."""
+    def run(self, *, cpus=None, default_log=False):
+        """Runs the tool for PATCH, English; answers its whole 32-bit result. The packager
+        log is out/packager.log, or its default place in the current folder."""
         win = lambda p: "Z:" + p.replace("/", "\\")
         args = ["-p", PATCH, "-r", "0", "-c", win(self.path("catalog")),
-                "-o", win(self.path("out")), "-pl", win(self.log)]
+                "-o", win(self.path("out"))] + ([] if default_log else ["-pl", win(self.log)])
         command = [self.tool.wine_run, self.tool.loader, self.tool.prefix,
                    self.path("bin", "DeploymentPackager.exe")] + args
         if cpus is not None:

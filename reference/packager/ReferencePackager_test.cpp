@@ -434,11 +434,17 @@ TEST_F(PackageBuild, ARequestedFileThatIsNotWhatTheCatalogPinsFailsAndWritesNoth
     for (const auto& [bytes, found] : tampered) {
         WriteTextFile(dir / L"vendor\\en.msp", bytes);
         for (uint32_t flags : {kRemoveTempFilesFlags, kPreserveTempFilesFlags}) {
+            DeleteFileW(log.c_str());
             Prepare(PinnedCatalog(), &english, log);
             EXPECT_EQ(Create(package, flags), KQ_E_REQUESTED_PATCH_MISMATCH) << found;
             EXPECT_EQ(ReadTextFile(package), "older package");
+            const bool kept =
+                ReadTextFile(log).find("kept the partial package ") != std::string::npos;
             if (flags == kRemoveTempFilesFlags) {
                 EXPECT_EQ(Files(), before) << "nothing else is left behind";
+                EXPECT_FALSE(kept) << "nothing was kept";
+            } else {
+                EXPECT_TRUE(kept) << "the kept package is named";
             }
         }
         EXPECT_THAT(

@@ -77,6 +77,18 @@ TEST_F(Program, EveryRefusalEndsWithExitCode1) {
     }
 }
 
+// The run sets the C library's locale to the user's default first: a character of the user's
+// code page beyond ASCII comes out as itself (é, and € and š, which code page 1252 holds at
+// 0x80 and 0x9A where the C library's own "C" locale has none), one outside it as "?".
+TEST_F(Program, ReportsAreWrittenInTheUsersCodePage) {
+    RunResult run =
+        Run({L"-p", kGuid, L"-r", L"caf\u00e9 \u20ac\u0161\u4e2d", L"-c", catalog, L"-o", output});
+    EXPECT_EQ(run.exitCode, 1u);
+    EXPECT_EQ(run.outputLines.back(),
+              "DeploymentPackager.exe:Deployment Packager CmdLine Checker:Packager: invalid "
+              "region: caf\xe9 \x80\x9a?");
+}
+
 TEST_F(Program, ASuccessfulRunWritesTheFullLineSequence) {
     WriteTextFile(work + L"\\patch.msp", "vendor");
     InstalledEventLibrary events(BinPath(L"doubles\\events-recording\\ZelNSEvent.dll"));

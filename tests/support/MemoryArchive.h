@@ -104,6 +104,7 @@ class MemoryPlatform : public PackPlatform {
     // pipeline's threads ask for them.
     std::atomic<int> openFiles{0};
     std::atomic<int> digestsMade{0};
+    std::atomic<int> digestsAlive{0};  // made and not yet destroyed, as handles not closed
 
     // A digest in the fake's own terms: the CRC-32 and the length, in 32 bytes.
     static Sha256Digest DigestOf(std::string_view bytes) {
@@ -153,7 +154,7 @@ class MemoryPlatform : public PackPlatform {
             return nullptr;
         }
         ++digestsMade;
-        return std::make_unique<Digest>(digestUpdateError, digestThrows);
+        return std::make_unique<Digest>(*this);
     }
 
     std::unique_ptr<BlockEncoder> NewEncoder(int level) override {
@@ -174,7 +175,13 @@ class MemoryPlatform : public PackPlatform {
   private:
     class Digest : public PackDigest {
       public:
-        Digest(uint32_t updateError, bool throws) : failure(updateError), throwing(throws) {}
+        explicit Digest(MemoryPlatform& platform)
+            : owner(platform),
+              failure(platform.digestUpdateError),
+              throwing(platform.digestThrows) {
+            ++owner.digestsAlive;
+        }
+        ~Digest() override { --owner.digestsAlive; }
         bool Update(const char* data, size_t size) override {
             if (throwing) {
                 throw std::bad_alloc();
@@ -189,6 +196,7 @@ class MemoryPlatform : public PackPlatform {
         uint32_t Error() const override { return failure; }
 
       private:
+        MemoryPlatform& owner;
         uint32_t failure;
         bool throwing;
         std::string bytes;

@@ -229,6 +229,7 @@ TEST(PackPipeline, OutOfMemoryOnAnyThreadFailsTheArchiveNotTheProcess) {
             EXPECT_EQ(result.status, ZipStatus::OutOfMemory) << which << " " << workers;
             EXPECT_EQ(result.file, 1u) << which;
             EXPECT_EQ(platform.openFiles, 0) << which;
+            EXPECT_EQ(platform.digestsAlive, 0) << which;
             if (thread != Thread::Writing) {  // there file 1 was read whole and its entry ended
                 EXPECT_EQ(sink.bytes.find("f1"), std::string::npos) << which << ": a part stays";
             }
@@ -255,6 +256,7 @@ TEST(PackPipeline, DigestsFollowEachPinnedFileWhateverLiesBetween) {
             ASSERT_EQ(packed.result.status, ZipStatus::Ok);
             EXPECT_EQ(platform.digestsMade, 16) << "only the pinned files are hashed";
             EXPECT_EQ(platform.openFiles, 0);
+            EXPECT_EQ(platform.digestsAlive, 0) << "every digest made is destroyed";
             ASSERT_EQ(packed.outcomes.size(), 24u);
             for (size_t i = 0; i < 24; ++i) {
                 ASSERT_EQ(packed.outcomes[i].kind, PackOutcome::Kind::Included)

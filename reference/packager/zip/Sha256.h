@@ -5,6 +5,21 @@
 #include <bcrypt.h>
 
 #include "DigestText.h"
+#include "WinResources.h"
+
+// Owners of CNG's algorithm and hash handles, like every other handle's.
+struct CngAlgorithmTraits {
+    using Type = BCRYPT_ALG_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type algorithm) { BCryptCloseAlgorithmProvider(algorithm, 0); }
+};
+struct CngHashTraits {
+    using Type = BCRYPT_HASH_HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type hash) { BCryptDestroyHash(hash); }
+};
+using UniqueCngAlgorithm = UniqueResource<CngAlgorithmTraits>;
+using UniqueCngHash = UniqueResource<CngHashTraits>;
 
 // SHA-256 through the platform's cryptography API (CNG), which uses the processor's SHA
 // instructions where it has them. One object hashes one stream of bytes, on one thread at a
@@ -12,7 +27,6 @@
 class Sha256 {
   public:
     Sha256();
-    ~Sha256();
     Sha256(const Sha256&) = delete;
     Sha256& operator=(const Sha256&) = delete;
 
@@ -25,7 +39,7 @@ class Sha256 {
     bool Finish(Sha256Digest* digest);
 
   private:
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
+    UniqueCngAlgorithm algorithm;  // outlives the hash made from it
+    UniqueCngHash hash;
     LONG status = 0;
 };

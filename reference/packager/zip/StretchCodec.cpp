@@ -113,21 +113,13 @@ uint64_t FramedSize(uint64_t size) {
     return size + 5 * ((size + kStoredMost - 1) / kStoredMost);
 }
 
-StretchCodec::StretchCodec(int levelGiven) : level(levelGiven) {
-    ready = deflateInit2(&stream, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-}
-
-StretchCodec::~StretchCodec() {
-    if (ready) {
-        deflateEnd(&stream);
-    }
-}
+StretchCodec::StretchCodec(int levelGiven) : level(levelGiven), stream(levelGiven) {}
 
 BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t dictionarySize,
                                           const char* data, size_t size, bool last,
                                           std::string* out) {
     out->clear();
-    if (!ready) {
+    if (!stream.Ready()) {
         return Result{};
     }
     const auto* bytes = reinterpret_cast<const unsigned char*>(data);
@@ -186,25 +178,25 @@ BlockEncoder::Result StretchCodec::EncodeRuns(const Block& block, std::string* o
 // appended and the caller stores the run. False only when zlib fails.
 bool StretchCodec::Deflate(const char* window, size_t windowSize, const char* data, size_t size,
                            bool final, std::string* out) {
-    if (deflateReset(&stream) != Z_OK ||
-        (windowSize > 0 && deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(window),
+    z_stream& z = *stream.Get();
+    if (deflateReset(&z) != Z_OK ||
+        (windowSize > 0 && deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(window),
                                                 static_cast<uInt>(windowSize)) != Z_OK)) {
         return false;
     }
     const size_t mark = out->size();
     const size_t room = size - 1;
     out->resize(mark + room);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-    stream.avail_in = static_cast<uInt>(size);
-    stream.next_out = reinterpret_cast<Bytef*>(out->data() + mark);
-    stream.avail_out = static_cast<uInt>(room);
-    const int code = deflate(&stream, final ? Z_FINISH : Z_SYNC_FLUSH);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = reinterpret_cast<Bytef*>(out->data() + mark);
+    z.avail_out = static_cast<uInt>(room);
+    const int code = deflate(&z, final ? Z_FINISH : Z_SYNC_FLUSH);
     if (code == Z_STREAM_ERROR) {
         out->resize(mark);
         return false;
     }
-    const bool complete =
-        final ? code == Z_STREAM_END : stream.avail_in == 0 && stream.avail_out > 0;
-    out->resize(complete ? mark + room - stream.avail_out : mark);
+    const bool complete = final ? code == Z_STREAM_END : z.avail_in == 0 && z.avail_out > 0;
+    out->resize(complete ? mark + room - z.avail_out : mark);
     return true;
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include <zlib.h>
+#include "ZlibStream.h"
 
 inline constexpr size_t kStretchSize = 64 << 10;
 inline constexpr size_t kDeflateWindow = 32 << 10;  // the most a back-reference reaches
@@ -57,7 +57,6 @@ class BlockEncoder {
 class StretchCodec : public BlockEncoder {
   public:
     explicit StretchCodec(int level);
-    ~StretchCodec() override;
     StretchCodec(const StretchCodec&) = delete;
     StretchCodec& operator=(const StretchCodec&) = delete;
 
@@ -77,8 +76,7 @@ class StretchCodec : public BlockEncoder {
                  std::string* out);
 
     int level;
-    z_stream stream{};
-    bool ready = false;
+    DeflateStream stream;
     std::vector<bool> verdicts;  // of each stretch of the block: it shrinks
     std::string before;          // the window before a run, when it reaches into the dictionary
 };

@@ -1,10 +1,9 @@
 #include "ZipRecordReader.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
 #include "ZipBytes.h"
+#include "ZlibStream.h"
 
 using namespace zipbytes;
 
@@ -136,18 +135,17 @@ ZipStatus ParseDirectory(const std::string& directory, uint64_t count,
 
 ZipStatus Inflate(const std::string& compressed, uint64_t size, std::string* content) {
     content->assign(static_cast<size_t>(size), '\0');
-    z_stream stream{};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) {
+    InflateStream owned;
+    if (!owned.Ready()) {
         return ZipStatus::Corrupt;
     }
+    z_stream& stream = *owned.Get();
     stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
     stream.avail_in = static_cast<uInt>(compressed.size());
     stream.next_out = reinterpret_cast<Bytef*>(content->data());
     stream.avail_out = static_cast<uInt>(content->size());
     const int result = inflate(&stream, Z_FINISH);
-    const bool complete = result == Z_STREAM_END && stream.total_out == size;
-    inflateEnd(&stream);
-    return complete ? ZipStatus::Ok : ZipStatus::Corrupt;
+    return result == Z_STREAM_END && stream.total_out == size ? ZipStatus::Ok : ZipStatus::Corrupt;
 }
 
 }  // namespace

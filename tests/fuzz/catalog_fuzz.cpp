@@ -2,6 +2,8 @@
 // a validator written from that text with regular expressions: both accept or refuse the
 // same catalogs, refuse at the same line, and agree on every field of what they accept, the
 // pinned digests of a header with the digest column included.
+#include <clocale>
+#include <cwctype>
 #include <map>
 #include <regex>
 #include <set>
@@ -27,9 +29,26 @@ std::string Lower(std::string text) {
     return text;
 }
 
+// One step as Windows compares names: without trailing dots and blanks, each UTF-16 unit in
+// upper case (the C library's Unicode tables standing in for the platform's).
+std::u16string WindowsStep(const std::string& step) {
+    static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    std::u16string wide;
+    DecodeUtf8(step, &wide, true);
+    while (!wide.empty() && (wide.back() == u'.' || wide.back() == u' ')) {
+        wide.pop_back();
+    }
+    for (char16_t& unit : wide) {
+        const wint_t upper = unit >= 0xD800 && unit <= 0xDFFF ? unit : towupper_l(unit, utf8);
+        unit = upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+    }
+    return wide;
+}
+
 // The file a vendor name stands for in the package: its steps between slashes of either
-// kind, without empty and "." steps, ".." taking the step before, compared without ASCII case.
-std::string FileIdentity(const std::string& vendor) {
+// kind, without empty and "." steps, ".." taking the step before, compared as Windows
+// compares names (WindowsStep).
+std::u16string FileIdentity(const std::string& vendor) {
     static const std::regex separators("[\\\\/]");
     std::vector<std::string> steps;
     for (std::sregex_token_iterator it(vendor.begin(), vendor.end(), separators, -1), end;
@@ -40,12 +59,12 @@ std::string FileIdentity(const std::string& vendor) {
                 steps.pop_back();
             }
         } else if (!step.empty() && step != ".") {
-            steps.push_back(Lower(step));
+            steps.push_back(step);
         }
     }
-    std::string joined;
+    std::u16string joined;
     for (const std::string& step : steps) {
-        joined += "/" + step;
+        joined += (joined.empty() ? u"" : u"/") + WindowsStep(step);
     }
     return joined;
 }
@@ -113,7 +132,7 @@ int Validate(const std::string& text, std::vector<Expected>* entries) {
     }
     static const std::regex blank("[ \t]*");
     std::set<std::pair<std::string, unsigned>> seen;
-    std::map<std::string, std::string> pins;  // file identity -> digest
+    std::map<std::u16string, std::string> pins;  // file identity -> digest
     bool pinned = false;
     for (size_t i = 0; i < lines.size(); ++i) {
         std::string line = lines[i];
@@ -128,7 +147,8 @@ int Validate(const std::string& text, std::vector<Expected>* entries) {
             continue;
         }
         Expected entry;
-        if (!ValidateLine(line, pinned, &entry) ||
+        // No vendor file may take the manifest's entry, in any spelling.
+        if (!ValidateLine(line, pinned, &entry) || FileIdentity(entry.vendor) == u"MANIFEST.TXT" ||
             !seen.insert({entry.guid, entry.language}).second) {
             return static_cast<int>(i) + 1;
         }

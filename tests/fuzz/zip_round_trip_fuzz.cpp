@@ -13,6 +13,7 @@
 #include <ctime>
 
 #include "Memory.h"
+#include "NameFold.h"
 #include "ZipRecordReader.h"
 
 namespace {
@@ -135,11 +136,13 @@ Built Build(const uint8_t* data, size_t size, unsigned workers) {
     built.zip64 = zip64;
     std::vector<PackItem> items;
     std::vector<bool> wrongPins, random;
+    // A name already written in any spelling that Windows extracts to the same file.
     auto known = [&](const std::string& name) {
+        const std::u16string key = FileNameKey(name);
         return std::any_of(built.entries.begin(), built.entries.end(),
-                           [&](const Expected& e) { return e.name == name; }) ||
+                           [&](const Expected& e) { return FileNameKey(e.name) == key; }) ||
                std::any_of(items.begin(), items.end(),
-                           [&](const PackItem& i) { return i.name == name; });
+                           [&](const PackItem& i) { return FileNameKey(i.name) == key; });
     };
     for (int count = 1 + (flags >> 3 & 7); count > 0 && in.size > 0; --count) {
         const std::string name = in.Bytes(in.Byte() % 16);

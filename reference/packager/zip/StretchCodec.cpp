@@ -113,7 +113,7 @@ uint64_t FramedSize(uint64_t size) {
     return size + 5 * ((size + kStoredMost - 1) / kStoredMost);
 }
 
-StretchCodec::StretchCodec(int levelGiven) : level(levelGiven), stream(levelGiven) {}
+StretchCodec::StretchCodec(int level) : stream(level) {}
 
 BlockEncoder::Result StretchCodec::Encode(const char* dictionary, size_t dictionarySize,
                                           const char* data, size_t size, bool last,

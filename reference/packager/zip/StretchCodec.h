@@ -75,7 +75,6 @@ class StretchCodec : public BlockEncoder {
     bool Deflate(const char* window, size_t windowSize, const char* data, size_t size, bool final,
                  std::string* out);
 
-    int level;
     DeflateStream stream;
     std::vector<bool> verdicts;  // of each stretch of the block: it shrinks
     std::string before;          // the window before a run, when it reaches into the dictionary

@@ -10,7 +10,7 @@
 namespace {
 
 // kqp, one to four hex digits, .tmp: the names this library (and GetTempFileNameW with the
-// same prefix, which earlier versions used) gives temporary packages, and nothing else.
+// same prefix) gives temporary packages, and nothing else.
 bool IsTemporaryName(const std::wstring& name) {
     if (name.size() < 8 || name.size() > 11) {
         return false;

@@ -47,7 +47,7 @@ CatalogStatus PatchCatalog::Parse(const std::wstring& path, std::string* detail)
     const ZipStatus extracted = reader.Extract("patches.csv", kMaxCatalogText, &text);
     if (extracted == ZipStatus::TooLarge) {
         *detail = "patches.csv is larger than 64 MiB";
-        return CatalogStatus::TooLarge;
+        return CatalogStatus::Corrupt;
     }
     if (extracted != ZipStatus::Ok) {
         *detail = extracted == ZipStatus::NotFound ? "the catalog has no patches.csv"

@@ -13,7 +13,7 @@
 
 #include "CatalogText.h"
 
-enum class CatalogStatus { Ok, NotFound, Corrupt, TooLarge };
+enum class CatalogStatus { Ok, NotFound, Corrupt };
 
 class PatchCatalog {
   public:

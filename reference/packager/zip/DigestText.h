@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "GuidText.h"  // HexDigitValue
+
 using Sha256Digest = std::array<uint8_t, 32>;
 
 // Exactly 64 hexadecimal digits, either case; nothing else (no blanks, no prefix).
@@ -16,15 +18,9 @@ inline bool ParseSha256Text(std::string_view text, Sha256Digest* digest) {
     if (text.size() != 64) {
         return false;
     }
-    auto digit = [](char c) {
-        return c >= '0' && c <= '9'   ? c - '0'
-               : c >= 'a' && c <= 'f' ? c - 'a' + 10
-               : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                      : -1;
-    };
     for (size_t i = 0; i < 32; ++i) {
-        const int high = digit(text[2 * i]);
-        const int low = digit(text[2 * i + 1]);
+        const int high = HexDigitValue(text[2 * i]);
+        const int low = HexDigitValue(text[2 * i + 1]);
         if (high < 0 || low < 0) {
             return false;
         }

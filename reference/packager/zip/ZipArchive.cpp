@@ -12,7 +12,48 @@
 
 namespace {
 
-constexpr size_t kChunk = 1 << 20;  // reads of the catalog
+// The most one ReadFile or WriteFile is asked for: DWORD counts, and pieces this large cost
+// nothing more than one.
+constexpr size_t kPiece = size_t{1} << 30;
+
+// Reads exactly `size` bytes from the file's position; false with the platform's code in
+// `*error` (ERROR_HANDLE_EOF when the file ends first).
+bool ReadExactly(HANDLE file, void* buffer, size_t size, DWORD* error) {
+    auto* out = static_cast<char*>(buffer);
+    while (size > 0) {
+        DWORD got = 0;
+        if (!ReadFile(file, out, static_cast<DWORD>(std::min(size, kPiece)), &got, nullptr)) {
+            *error = GetLastError();
+            return false;
+        }
+        if (got == 0) {
+            *error = ERROR_HANDLE_EOF;
+            return false;
+        }
+        out += got;
+        size -= got;
+    }
+    return true;
+}
+
+// Writes all `size` bytes at the file's position; false with the platform's code in `*error`.
+bool WriteExactly(HANDLE file, const void* data, size_t size, DWORD* error) {
+    const auto* in = static_cast<const char*>(data);
+    while (size > 0) {
+        DWORD done = 0;
+        if (!WriteFile(file, in, static_cast<DWORD>(std::min(size, kPiece)), &done, nullptr)) {
+            *error = GetLastError();
+            return false;
+        }
+        if (done == 0) {  // a success that wrote nothing: the last error says nothing of it
+            *error = ERROR_WRITE_FAULT;
+            return false;
+        }
+        in += done;
+        size -= done;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -76,21 +117,7 @@ bool ZipReader::FileSource::ReadAt(uint64_t at, void* buffer, size_t count) {
         error = GetLastError();
         return false;
     }
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (count > 0) {
-        DWORD got = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(count, kChunk));
-        if (!ReadFile(file.Get(), out, ask, &got, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (got == 0) {
-            return false;
-        }
-        out += got;
-        count -= got;
-    }
-    return true;
+    return ReadExactly(file.Get(), buffer, count, &error);
 }
 
 ZipStatus ZipReader::Open(const std::wstring& path) {
@@ -147,8 +174,7 @@ class FilePlatform : public PackPlatform {
 
     bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
         DWORD read = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min<size_t>(size, 1u << 30)), &read,
-                      nullptr)) {
+        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min(size, kPiece)), &read, nullptr)) {
             *error = GetLastError();
             return false;
         }
@@ -261,21 +287,9 @@ bool ZipWriter::FileSink::At(uint64_t at, Access access) {
 }
 
 bool ZipWriter::FileSink::Write(const void* data, size_t size) {
-    const auto* p = static_cast<const char*>(data);
     unflushed += size;
-    while (size > 0) {
-        DWORD done = 0;
-        const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-        if (!WriteFile(file, p, ask, &done, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (done == 0) {  // a success that wrote nothing: the last error says nothing of it
-            error = ERROR_WRITE_FAULT;
-            return false;
-        }
-        p += done;
-        size -= done;
+    if (!WriteExactly(file, data, size, &error)) {
+        return false;
     }
     // Written through while the others go on reading and encoding: the final flush, which
     // nothing overlaps, is left with little to do.
@@ -294,24 +308,7 @@ bool ZipWriter::FileSink::WriteAt(uint64_t at, const void* data, size_t size) {
 }
 
 bool ZipWriter::FileSink::ReadAt(uint64_t at, void* data, size_t size) {
-    return At(at, [&] {
-        auto* p = static_cast<char*>(data);
-        while (size > 0) {
-            DWORD done = 0;
-            const DWORD ask = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-            if (!ReadFile(file, p, ask, &done, nullptr)) {
-                error = GetLastError();
-                return false;
-            }
-            if (done == 0) {
-                error = ERROR_HANDLE_EOF;
-                return false;
-            }
-            p += done;
-            size -= done;
-        }
-        return true;
-    });
+    return At(at, [&] { return ReadExactly(file, data, size, &error); });
 }
 
 bool ZipWriter::FileSink::Sync() {

@@ -207,11 +207,14 @@ TEST(ZipArchive, TheWriterRefusesASecondEntryOfOneName) {
         ASSERT_EQ(writer.AddBytes("a/\xC3\xA9", "e acute", 0), ZipStatus::Ok);
         EXPECT_EQ(writer.AddBytes("A/\xC3\x89", "E acute", 0), ZipStatus::Duplicate);
         EXPECT_EQ(writer.AddFile("a/y", dir / L"file.bin"), ZipStatus::Ok);
+        // Steps stay steps: "ab/c" is not "a/bc".
+        EXPECT_EQ(writer.AddBytes("ab/c", "ab c", 0), ZipStatus::Ok);
+        EXPECT_EQ(writer.AddBytes("a/bc", "a bc", 0), ZipStatus::Ok);
         ASSERT_EQ(writer.Finish(), ZipStatus::Ok);
     }
     ZipReader reader;
     ASSERT_EQ(reader.Open(dir / L"a.zip"), ZipStatus::Ok);
-    ASSERT_EQ(reader.Entries().size(), 3u);
+    ASSERT_EQ(reader.Entries().size(), 5u);
     std::string content;
     ASSERT_EQ(reader.Extract("a/x", 100, &content), ZipStatus::Ok);
     EXPECT_EQ(content, "first");

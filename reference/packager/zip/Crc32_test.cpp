@@ -6,6 +6,8 @@
 #include <random>
 #include <vector>
 
+#include "Noise.h"
+
 namespace {
 
 uint32_t Zlib(uint32_t crc, const unsigned char* p, size_t n) {
@@ -13,11 +15,8 @@ uint32_t Zlib(uint32_t crc, const unsigned char* p, size_t n) {
 }
 
 TEST(Crc32, AgreesWithZlibForEveryLengthUpTo4KiBAtOddAlignments) {
-    std::mt19937 random(20261209);
-    std::vector<unsigned char> bytes(4096 + 64);
-    for (unsigned char& b : bytes) {
-        b = static_cast<unsigned char>(random());
-    }
+    const std::string noise = Noise(4096 + 64, 20261209);
+    const std::vector<unsigned char> bytes(noise.begin(), noise.end());
     for (size_t offset = 0; offset < 16; offset += (offset < 4 ? 1 : 5)) {
         for (size_t length = 0; length <= 4096; ++length) {
             const unsigned char* p = bytes.data() + offset;
@@ -29,11 +28,8 @@ TEST(Crc32, AgreesWithZlibForEveryLengthUpTo4KiBAtOddAlignments) {
 }
 
 TEST(Crc32, ChainsAcrossPiecesOfAnySize) {
-    std::mt19937 random(7);
-    std::vector<unsigned char> bytes(3 << 20);
-    for (unsigned char& b : bytes) {
-        b = static_cast<unsigned char>(random());
-    }
+    const std::string noise = Noise(3 << 20, 7);
+    const std::vector<unsigned char> bytes(noise.begin(), noise.end());
     const uint32_t whole = Zlib(0, bytes.data(), bytes.size());
     EXPECT_EQ(Crc32(0, bytes.data(), bytes.size()), whole);
     uint32_t chained = 0;

@@ -3,18 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "MemoryArchive.h"
+#include "Noise.h"
 #include "ZipRecordReader.h"
 
 namespace {
-
-std::string Noise(size_t size, uint32_t seed) {
-    std::string out(size, '\0');
-    for (char& c : out) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 24);
-    }
-    return out;
-}
 
 std::string Text(size_t size) {
     std::string out(size, '\0');

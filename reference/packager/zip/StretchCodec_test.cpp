@@ -5,16 +5,9 @@
 
 #include <random>
 
-namespace {
+#include "Noise.h"
 
-std::string Noise(size_t size, unsigned seed) {
-    std::mt19937 random(seed);
-    std::string out(size, '\0');
-    for (char& c : out) {
-        c = static_cast<char>(random());
-    }
-    return out;
-}
+namespace {
 
 // Machine code in miniature: a few opcodes and small offsets, no long repeats.
 std::string CodeLike(size_t size, unsigned seed) {

@@ -6,17 +6,18 @@
 #include <string>
 
 #include "MemoryArchive.h"
+#include "Noise.h"
 #include "TestEnv.h"
 
 namespace {
 
 std::string Pattern(size_t size, bool compressible) {
+    if (!compressible) {
+        return Noise(size, 12345);
+    }
     std::string data(size, '\0');
-    uint32_t state = 12345;
     for (size_t i = 0; i < size; ++i) {
-        state = state * 1103515245u + 12345u;
-        data[i] =
-            compressible ? static_cast<char>('a' + (i / 7) % 5) : static_cast<char>(state >> 24);
+        data[i] = static_cast<char>('a' + (i / 7) % 5);
     }
     return data;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ZipArchive.h"
+#include "Noise.h"
 
 namespace {
 
@@ -27,13 +28,11 @@ bool WriteFileBytes(const std::wstring& path, const char* data, size_t size) {
 // Half repeating text, half noise: one entry that deflates and one read in several pieces.
 int WriteSampleArchives(const std::wstring& folder) {
     const std::wstring source = folder + L"\\payload.bin";
-    std::string payload(2 << 20, '\0');
-    uint32_t state = 7;
+    std::string payload(1 << 20, '\0');
     for (size_t i = 0; i < payload.size(); ++i) {
-        state = state * 1103515245u + 12345u;
-        payload[i] = i < payload.size() / 2 ? static_cast<char>('a' + i % 3)
-                                            : static_cast<char>(state >> 24);
+        payload[i] = static_cast<char>('a' + i % 3);
     }
+    payload += Noise(1 << 20, 7);
     int failures = !WriteFileBytes(source, payload.data(), payload.size());
     for (bool zip64 : {false, true}) {
         const std::wstring path = folder + (zip64 ? L"\\zip64.zip" : L"\\plain.zip");
@@ -101,15 +100,8 @@ int WriteBlockArchives(const std::wstring& folder) {
 // between noise, short stretches inside one block and long ones across several. Written once
 // with one worker and once with one per processor.
 std::vector<std::pair<std::string, std::string>> MixedParts() {
-    uint32_t state = 5;
-    auto noise = [&](size_t n) {
-        std::string out(n, '\0');
-        for (char& c : out) {
-            state = state * 1103515245u + 12345u;
-            c = static_cast<char>(state >> 24);
-        }
-        return out;
-    };
+    uint32_t seed = 5;
+    auto noise = [&](size_t n) { return Noise(n, seed++); };
     auto text = [](size_t n) {
         std::string out(n, '\0');
         for (size_t i = 0; i < n; ++i) {

@@ -108,94 +108,134 @@ RunResult RunProcess(const std::wstring& program, const std::vector<std::wstring
     return RunProcessCommandLine(program, commandLine, options);
 }
 
+namespace {
+
+// The debugger's side of one run: it takes the program's events until it exits, keeps its
+// debugger output and exit code, and ends it when the caller asks or at its deadline.
+class DebugSession {
+  public:
+    DebugSession(HANDLE program, const RunOptions& given, RunResult* into)
+        : process(program),
+          options(given),
+          result(into),
+          deadline(GetTickCount64() + given.timeoutMs) {}
+
+    void Run() {
+        while (!exited) {
+            DEBUG_EVENT event{};
+            if (!WaitForDebugEvent(&event, NextWait())) {
+                OnIdle();
+                continue;
+            }
+            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, Handle(event));
+        }
+    }
+
+  private:
+    DWORD NextWait() const {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD wait = now >= deadline ? 100 : static_cast<DWORD>(deadline - now);
+        return options.killWhen && !result->killed ? std::min<DWORD>(wait, 20) : wait;
+    }
+
+    void OnIdle() {
+        if (options.killWhen && !result->killed && !result->timedOut && options.killWhen()) {
+            result->killed = true;
+            TerminateProcess(process, kKilledExitCode);
+        } else if (GetTickCount64() >= deadline && !result->timedOut) {
+            result->timedOut = true;
+            TerminateProcess(process, 0xDEAD);
+        }
+    }
+
+    // How to continue after `event`: every exception but the first breakpoint goes back to
+    // the program unhandled, as without a debugger.
+    DWORD Handle(const DEBUG_EVENT& event) {
+        switch (event.dwDebugEventCode) {
+            // The debugger is handed these file handles and closes them.
+            case CREATE_PROCESS_DEBUG_EVENT:
+                UniqueHandle(event.u.CreateProcessInfo.hFile).Reset();
+                break;
+            case LOAD_DLL_DEBUG_EVENT:
+                UniqueHandle(event.u.LoadDll.hFile).Reset();
+                break;
+            case OUTPUT_DEBUG_STRING_EVENT:
+                result->debugStrings.push_back(ReadDebugString(process, event.u.DebugString));
+                break;
+            case EXCEPTION_DEBUG_EVENT:
+                if (seenFirstBreakpoint ||
+                    event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT) {
+                    return DBG_EXCEPTION_NOT_HANDLED;
+                }
+                seenFirstBreakpoint = true;
+                break;
+            case EXIT_PROCESS_DEBUG_EVENT:
+                result->exitCode = event.u.ExitProcess.dwExitCode;
+                exited = true;
+                break;
+            default:
+                break;
+        }
+        return DBG_CONTINUE;
+    }
+
+    HANDLE process;
+    const RunOptions& options;
+    RunResult* result;
+    ULONGLONG deadline;
+    bool seenFirstBreakpoint = false;
+    bool exited = false;
+};
+
+// Starts `program` under this process as its debugger, its standard streams the given
+// handles; false with the platform's code in `*error`.
+bool StartDebugged(const std::wstring& program, std::wstring commandLine, const RunOptions& options,
+                   HANDLE in, HANDLE out, HANDLE err, PROCESS_INFORMATION* process, DWORD* error) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out;
+    startup.hStdError = err;
+    std::wstring environment;
+    if (!options.extraEnvironment.empty()) {
+        environment = BuildEnvironment(options.extraEnvironment);
+    }
+    if (!CreateProcessW(
+            program.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+            DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT |
+                (options.newConsole ? CREATE_NEW_CONSOLE : 0),
+            environment.empty() ? nullptr : environment.data(),
+            options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(), &startup,
+            process)) {
+        *error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 RunResult RunProcessCommandLine(const std::wstring& program, const std::wstring& commandLine,
                                 const RunOptions& options) {
     RunResult result;
     const std::wstring outPath = UniqueTempFile(L"out");
     const std::wstring errPath = UniqueTempFile(L"err");
     {
-        UniqueFile out = CreateInheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
-        UniqueFile err = CreateInheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
-        UniqueFile in = CreateInheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
-
-        STARTUPINFOW startup{};
-        startup.cb = sizeof(startup);
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = in.Get();
-        startup.hStdOutput = out.Get();
-        startup.hStdError = err.Get();
-
-        std::wstring environment;
-        if (!options.extraEnvironment.empty()) {
-            environment = BuildEnvironment(options.extraEnvironment);
-        }
-        std::wstring mutableCommandLine = commandLine;
+        const UniqueFile out = CreateInheritableFile(outPath, GENERIC_WRITE, CREATE_ALWAYS);
+        const UniqueFile err = CreateInheritableFile(errPath, GENERIC_WRITE, CREATE_ALWAYS);
+        const UniqueFile in = CreateInheritableFile(L"NUL", GENERIC_READ, OPEN_EXISTING);
         PROCESS_INFORMATION process{};
-        if (!CreateProcessW(
-                program.c_str(), mutableCommandLine.data(), nullptr, nullptr, TRUE,
-                DEBUG_ONLY_THIS_PROCESS | CREATE_UNICODE_ENVIRONMENT |
-                    (options.newConsole ? CREATE_NEW_CONSOLE : 0),
-                environment.empty() ? nullptr : environment.data(),
-                options.workingDirectory.empty() ? nullptr : options.workingDirectory.c_str(),
-                &startup, &process)) {
-            result.startError = GetLastError();
+        if (!StartDebugged(program, commandLine, options, in.Get(), out.Get(), err.Get(), &process,
+                           &result.startError)) {
             DeleteFileW(outPath.c_str());
             DeleteFileW(errPath.c_str());
             return result;
         }
         result.started = true;
-        UniqueHandle processHandle(process.hProcess);
-        UniqueHandle threadHandle(process.hThread);
-
-        const ULONGLONG deadline = GetTickCount64() + options.timeoutMs;
-        bool seenFirstBreakpoint = false;
-        for (bool exited = false; !exited;) {
-            DEBUG_EVENT event{};
-            const ULONGLONG now = GetTickCount64();
-            DWORD wait = now >= deadline ? 100 : static_cast<DWORD>(deadline - now);
-            if (options.killWhen && !result.killed) {
-                wait = std::min<DWORD>(wait, 20);
-            }
-            if (!WaitForDebugEvent(&event, wait)) {
-                if (options.killWhen && !result.killed && !result.timedOut && options.killWhen()) {
-                    result.killed = true;
-                    TerminateProcess(processHandle.Get(), kKilledExitCode);
-                } else if (GetTickCount64() >= deadline && !result.timedOut) {
-                    result.timedOut = true;
-                    TerminateProcess(processHandle.Get(), 0xDEAD);
-                }
-                continue;
-            }
-            DWORD continueStatus = DBG_CONTINUE;
-            switch (event.dwDebugEventCode) {
-                // The debugger is handed these file handles and closes them.
-                case CREATE_PROCESS_DEBUG_EVENT:
-                    UniqueHandle(event.u.CreateProcessInfo.hFile).Reset();
-                    break;
-                case LOAD_DLL_DEBUG_EVENT:
-                    UniqueHandle(event.u.LoadDll.hFile).Reset();
-                    break;
-                case OUTPUT_DEBUG_STRING_EVENT:
-                    result.debugStrings.push_back(
-                        ReadDebugString(processHandle.Get(), event.u.DebugString));
-                    break;
-                case EXCEPTION_DEBUG_EVENT:
-                    if (!seenFirstBreakpoint &&
-                        event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_BREAKPOINT) {
-                        seenFirstBreakpoint = true;
-                    } else {
-                        continueStatus = DBG_EXCEPTION_NOT_HANDLED;
-                    }
-                    break;
-                case EXIT_PROCESS_DEBUG_EVENT:
-                    result.exitCode = event.u.ExitProcess.dwExitCode;
-                    exited = true;
-                    break;
-                default:
-                    break;
-            }
-            ContinueDebugEvent(event.dwProcessId, event.dwThreadId, continueStatus);
-        }
+        const UniqueHandle processHandle(process.hProcess);
+        const UniqueHandle threadHandle(process.hThread);
+        DebugSession(processHandle.Get(), options, &result).Run();
     }
     result.output = ReadTextFile(outPath);
     result.errorOutput = ReadTextFile(errPath);

@@ -47,46 +47,48 @@ TEST_F(Build, ASuccessfulRunReportsEveryStepAndHandsTheLibraryEveryField) {
                                        "reserved1=0,0,0,0,0,0 reserved2=0,0,0,0,0,0");
 }
 
+// A failing call of each kind: how to arrange it, the result, and the run's one error line.
+struct FailingCall {
+    const char* name;
+    void (*arrange)(Build&);
+    int32_t result;
+    const wchar_t* line;  // "{package}" stands for the package path
+};
+
+const FailingCall kFailingCalls[] = {
+    {"not bound",
+     [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007E; }, 1,
+     L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598274"},
+    {"missing export",
+     [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007F; }, 1,
+     L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598273"},
+    {"fault", [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC0000005; }, 1,
+     L"1 InitPackager: cannot load KQPackager.dll; Err = -1073741819"},
+    {"create", [](Build& b) { b.platform.script.createStatus = -5; }, -5,
+     L"1 Unable to load/construct packager due to error -5"},
+    {"no object", [](Build& b) { b.platform.script.createReturnsNull = true; }, 1,
+     L"1 InitPackager: CreatePackager succeeded without a packager"},
+    {"initialize", [](Build& b) { b.platform.script.initializeStatus = 3; }, 3,
+     L"1 Unable to initialize packager due to error 3"},
+    {"patches", [](Build& b) { b.platform.script.patchesStatus = 7; }, 7,
+     L"1 Unable to get GetAvailablePatches due to error 7"},
+    {"empty list", [](Build& b) { b.platform.script.patches.clear(); }, 1,
+     L"1 Number of Available Patches is 0"},
+    {"null array", [](Build& b) { b.platform.script.nullPatchArray = true; }, 1,
+     L"1 GetAvailablePatches listed 2 patches without an array"},
+    {"other language only", [](Build& b) { b.platform.script.patches[1].languageId = 0x407; }, 1,
+     L"1 List of Available Patches does not contain given patch"},
+    {"create package", [](Build& b) { b.platform.script.createPackageStatus = -9; }, -9,
+     L"1 Unable to create package due to error -9"},
+    {"positive create package", [](Build& b) { b.platform.script.createPackageStatus = 2; }, 2,
+     L"1 Unable to create package due to error 2"},
+    {"package missing", [](Build& b) { b.platform.script.writePackage = false; }, 1,
+     L"1 Package must be created but not found by path '{package}'"},
+};
+
 TEST_F(Build, EachFailingCallBecomesTheResult) {
-    struct Case {
-        const char* name;
-        void (*arrange)(Build&);
-        int32_t result;
-        const wchar_t* line;  // "{package}" stands for the package path
-    };
-    const Case cases[] = {
-        {"not bound",
-         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007E; }, 1,
-         L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598274"},
-        {"missing export",
-         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC06D007F; }, 1,
-         L"1 InitPackager: cannot load KQPackager.dll; Err = -1066598273"},
-        {"fault",
-         [](Build& b) { b.platform.notBound = true, b.platform.notBoundCode = 0xC0000005; }, 1,
-         L"1 InitPackager: cannot load KQPackager.dll; Err = -1073741819"},
-        {"create", [](Build& b) { b.platform.script.createStatus = -5; }, -5,
-         L"1 Unable to load/construct packager due to error -5"},
-        {"no object", [](Build& b) { b.platform.script.createReturnsNull = true; }, 1,
-         L"1 InitPackager: CreatePackager succeeded without a packager"},
-        {"initialize", [](Build& b) { b.platform.script.initializeStatus = 3; }, 3,
-         L"1 Unable to initialize packager due to error 3"},
-        {"patches", [](Build& b) { b.platform.script.patchesStatus = 7; }, 7,
-         L"1 Unable to get GetAvailablePatches due to error 7"},
-        {"empty list", [](Build& b) { b.platform.script.patches.clear(); }, 1,
-         L"1 Number of Available Patches is 0"},
-        {"null array", [](Build& b) { b.platform.script.nullPatchArray = true; }, 1,
-         L"1 GetAvailablePatches listed 2 patches without an array"},
-        {"other language only", [](Build& b) { b.platform.script.patches[1].languageId = 0x407; },
-         1, L"1 List of Available Patches does not contain given patch"},
-        {"create package", [](Build& b) { b.platform.script.createPackageStatus = -9; }, -9,
-         L"1 Unable to create package due to error -9"},
-        {"positive create package", [](Build& b) { b.platform.script.createPackageStatus = 2; }, 2,
-         L"1 Unable to create package due to error 2"},
-        {"package missing", [](Build& b) { b.platform.script.writePackage = false; }, 1,
-         L"1 Package must be created but not found by path '{package}'"},
-    };
     const PackagerScript original = platform.script;
-    for (const Case& c : cases) {
+    for (const FailingCall& c : kFailingCalls) {
         platform.script = original;
         platform.notBound = false;
         DeleteFileW((output + L"\\deploy-package.zip").c_str());

@@ -92,6 +92,13 @@ inline std::string PinnedCatalog() {
            "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22,0x0411,missing.msp,,Japanese\r\n";
 }
 
+// The log's line for a vendor file that is not what its pin says, and what became of it.
+inline std::string MismatchLine(const std::string& file, const std::string& expected,
+                                const std::string& found, const std::string& outcome) {
+    return "the vendor file " + file + " does not match its pinned sha256 digest: expected " +
+           expected + ", found " + found + "; " + outcome;
+}
+
 class PackageBuild : public ::testing::Test {
   protected:
     void SetUp() override {

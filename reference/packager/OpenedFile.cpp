@@ -40,10 +40,15 @@ bool SamePathText(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') {
+        return folder + name;
+    }
+    return folder + L"\\" + name;
+}
+
 bool LiesUnder(const std::wstring& path, const std::wstring& folder) {
-    // A drive's root ends in its separator already.
-    const bool rooted = !folder.empty() && folder.back() == L'\\';
-    const size_t length = folder.size() + (rooted ? 0 : 1);
-    return path.size() > length && (rooted || path[folder.size()] == L'\\') &&
-           SamePathText(std::wstring_view(path).substr(0, folder.size()), folder);
+    const std::wstring prefix = InFolder(folder, L"");
+    return path.size() > prefix.size() &&
+           SamePathText(std::wstring_view(path).substr(0, prefix.size()), prefix);
 }

@@ -43,5 +43,9 @@ QueryAnswer FinalFolderPath(const std::wstring& path);
 // ignored.
 bool SamePathText(std::wstring_view a, std::wstring_view b);
 
+// `name` in `folder`: one separator between them, none added after a folder (a drive's root)
+// that ends in one.
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name);
+
 // True when `path` lies below `folder` (both final paths): `folder`, a separator, more.
 bool LiesUnder(const std::wstring& path, const std::wstring& folder);

@@ -32,9 +32,7 @@ bool IsFileAsked(HANDLE file, const std::wstring& path) {
     if (!folder.succeeded || !final.succeeded) {
         return false;
     }
-    const bool rooted = !folder.text.empty() && folder.text.back() == L'\\';
-    return SamePathText(final.text,
-                        folder.text + (rooted ? L"" : L"\\") + full.text.substr(separator + 1));
+    return SamePathText(final.text, InFolder(folder.text, full.text.substr(separator + 1)));
 }
 
 // Opens the log to append to it. Never OPEN_ALWAYS: through a dangling link that would create

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BusyRetry.h"
+#include "OpenedFile.h"
 #include "Queries.h"
 
 namespace {
@@ -26,13 +27,6 @@ bool IsTemporaryName(const std::wstring& name) {
         }
     }
     return true;
-}
-
-std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') {
-        return folder + name;
-    }
-    return folder + L"\\" + name;
 }
 
 // Renames the open file by its handle: it is never closed, so never unguarded, before it has

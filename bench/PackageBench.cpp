@@ -193,7 +193,7 @@ class Bench {
         const double start = Now();
         {
             std::vector<UniqueFile> opened;
-            std::vector<ZipWriter::FileToAdd> files;
+            std::vector<PackItem> files;
             for (const std::wstring& name : set.names) {
                 opened.emplace_back(CreateFileW((L"vendor\\" + name).c_str(), GENERIC_READ,
                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,

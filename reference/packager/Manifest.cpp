@@ -54,19 +54,20 @@ std::string ItemLine(size_t i, const ManifestItem& item) {
         return line + " (not in the catalog)\r\n";
     }
     line += " vendor-file " + OneLineText(item.vendorFile);
-    if (item.state == VendorState::Included) {
+    const PackOutcome& outcome = item.outcome;
+    if (outcome.kind == PackOutcome::Kind::Included) {
         line += " included";
         if (!item.entry.empty()) {
             line += " entry " + OneLineText(item.entry);
         }
-        line += " size " + std::to_string(item.size);
-        if (item.sha256) {
-            line += " sha256 " + Sha256Text(*item.sha256) + " verified";
+        line += " size " + std::to_string(outcome.size);
+        if (outcome.sha256) {
+            line += " sha256 " + Sha256Text(*outcome.sha256) + " verified";
         }
     } else {
-        line += item.state == VendorState::Mismatch  ? " mismatch"
-                : item.state == VendorState::Outside ? " outside"
-                                                     : " missing";
+        line += outcome.kind == PackOutcome::Kind::Mismatch  ? " mismatch"
+                : outcome.kind == PackOutcome::Kind::Outside ? " outside"
+                                                             : " missing";
     }
     if (!item.title.empty()) {
         line += " title " + OneLineText(item.title);

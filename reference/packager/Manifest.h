@@ -27,14 +27,7 @@
 #include <vector>
 
 #include "CatalogText.h"
-
-// What became of an item's vendor file.
-enum class VendorState {
-    Included,
-    Missing,
-    Mismatch,  // not what the catalog pins: left out
-    Outside,   // opened, but it lies outside the current folder (a link leads there): left out
-};
+#include "PackItem.h"
 
 struct ManifestItem {
     PatchKey key;
@@ -42,10 +35,11 @@ struct ManifestItem {
     bool inCatalog = false;
     std::string vendorFile;  // its catalog name
     std::string title;
-    VendorState state = VendorState::Missing;
-    std::string entry;                   // when included under another line's entry name
-    uint64_t size = 0;                   // when included
-    std::optional<Sha256Digest> sha256;  // when included and pinned
+    std::string entry;  // when included under another line's entry name
+    // What became of its file: a file not opened is "missing" here (any other failure to open
+    // fails the package before a manifest is written); the size and the digest are told of an
+    // included file only.
+    PackOutcome outcome;
 };
 
 struct ManifestFacts {

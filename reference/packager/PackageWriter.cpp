@@ -22,6 +22,10 @@ bool IsMissing(DWORD error) {
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
+bool Is(const VendorFiles::Vendor& vendor, PackOutcome::Kind kind) {
+    return vendor.outcome && vendor.outcome->kind == kind;
+}
+
 std::wstring FolderOf(const std::wstring& path) {
     const size_t at = path.find_last_of(L"\\/");
     return at == std::wstring::npos ? std::wstring(L".") : path.substr(0, at == 0 ? 1 : at);
@@ -56,7 +60,7 @@ int32_t PackageWriter::Write(const PackageRequest& request, const std::wstring& 
     if (status == S_OK) {
         size_t included = 0;
         for (const Vendor& vendor : files.All()) {
-            included += vendor.state == VendorState::Included ? 1 : 0;
+            included += Is(vendor, PackOutcome::Kind::Included) ? 1 : 0;
         }
         log.Write(kLogInfo, "package written: " + ToUtf8(packageFile) + " (" +
                                 std::to_string(included) + " vendor files)");
@@ -102,18 +106,18 @@ int32_t PackageWriter::RequireRequested(const PackageRequest& request) {
         why = "the request does not include the requested patch " + name;
     } else if (patch == nullptr || vendor == nullptr) {
         why = "the requested patch " + name + " is not in the catalog";
-    } else if (!vendor->outside.empty()) {
+    } else if (Is(*vendor, PackOutcome::Kind::Outside)) {
         log.Write(kLogError, "the vendor file " + ToUtf8(Wide(patch->vendorFile)) +
                                  " of the requested patch " + name +
-                                 " lies outside the current folder, at " + ToUtf8(vendor->outside) +
+                                 " lies outside the current folder, at " + vendor->outcome->where +
                                  "; no package written");
         return KQ_E_REQUESTED_PATCH_OUTSIDE;
-    } else if (vendor->openError != 0) {
-        why = "the vendor file " + ToUtf8(Wide(patch->vendorFile)) + " of the requested patch " +
-              name +
-              (IsMissing(vendor->openError)
-                   ? " is missing"
-                   : " cannot be read, error " + std::to_string(vendor->openError));
+    } else if (Is(*vendor, PackOutcome::Kind::OpenFailed)) {
+        const DWORD error = vendor->outcome->error;
+        why =
+            "the vendor file " + ToUtf8(Wide(patch->vendorFile)) + " of the requested patch " +
+            name +
+            (IsMissing(error) ? " is missing" : " cannot be read, error " + std::to_string(error));
     } else {
         return S_OK;
     }
@@ -161,7 +165,7 @@ int32_t PackageWriter::WriteEntries(HANDLE file, const PackageRequest& request,
     settings.workers = ProcessorWorkers();
     settings.flushEvery = 16 << 20;
     ZipWriter writer(file, settings, kZipLimits);
-    std::vector<ZipWriter::FileToAdd> toAdd;
+    std::vector<PackItem> toAdd;
     std::vector<size_t> packed;  // the vendor of each file added
     for (size_t i = 0; i < files.All().size(); ++i) {
         const Vendor& vendor = files.All()[i];
@@ -196,15 +200,12 @@ int32_t PackageWriter::WriteEntries(HANDLE file, const PackageRequest& request,
 // package, as a read that fails would.
 int32_t PackageWriter::Unopened(std::string* why) {
     for (Vendor& vendor : files.All()) {
-        if (!vendor.outside.empty()) {
-            vendor.state = VendorState::Outside;
+        if (Is(vendor, PackOutcome::Kind::Outside)) {
             log.Write(kLogWarning, "the vendor file " + ToUtf8(vendor.path) +
                                        " lies outside the current folder, at " +
-                                       ToUtf8(vendor.outside) + "; left out of the package");
-        } else if (vendor.openError != 0 && vendor.heldBy < 0) {
-            PackOutcome outcome;
-            outcome.kind = PackOutcome::Kind::OpenFailed;
-            outcome.error = vendor.openError;
+                                       vendor.outcome->where + "; left out of the package");
+        } else if (Is(vendor, PackOutcome::Kind::OpenFailed)) {
+            const PackOutcome outcome = *vendor.outcome;
             if (const int32_t status = Record(vendor, outcome, why); status != S_OK) {
                 return status;
             }
@@ -225,7 +226,7 @@ int32_t PackageWriter::Record(Vendor& vendor, const PackOutcome& outcome, std::s
                 return vendor.requested ? KQ_E_REQUESTED_PATCH_MISSING
                                         : KQ_E_VENDOR_FILE_UNREADABLE;
             }
-            vendor.state = VendorState::Missing;
+            vendor.outcome = outcome;
             log.Write(kLogWarning, "vendor file missing: " + name);
             return S_OK;
         case PackOutcome::Kind::Mismatch: {
@@ -236,13 +237,12 @@ int32_t PackageWriter::Record(Vendor& vendor, const PackOutcome& outcome, std::s
                 *why = digests + "; no package written";
                 return KQ_E_REQUESTED_PATCH_MISMATCH;
             }
-            vendor.state = VendorState::Mismatch;
+            vendor.outcome = outcome;
             log.Write(kLogWarning, digests + "; left out of the package");
             return S_OK;
         }
         default:
-            vendor.state = VendorState::Included;
-            vendor.size = outcome.size;
+            vendor.outcome = outcome;
             log.Write(kLogInfo, "added " + vendor.entry);
             return S_OK;
     }
@@ -291,10 +291,9 @@ ManifestFacts PackageWriter::Facts(const PackageRequest& request,
             item.inCatalog = true;
             item.vendorFile = ToUtf8(Wide(patch->vendorFile));
             item.title = patch->title;
-            item.state = vendor->state.value_or(VendorState::Missing);
-            item.size = vendor->size;
-            const bool included = item.state == VendorState::Included;
-            item.sha256 = included ? vendor->pinned : std::nullopt;
+            // Every vendor file has its outcome once the package is written to here.
+            item.outcome = vendor->outcome.value_or(PackOutcome::NotOpened(0));
+            const bool included = Is(*vendor, PackOutcome::Kind::Included);
             item.entry = included && files.SharesEntry(i) ? vendor->entry : "";
         }
         facts.items.push_back(std::move(item));

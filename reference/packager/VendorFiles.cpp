@@ -59,19 +59,23 @@ bool VendorFiles::Judge(size_t index, const std::wstring& root, std::string* con
     vendor.file.Reset(CreateFileW(vendor.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!vendor.file) {
-        vendor.openError = GetLastError();
+        vendor.outcome = PackOutcome::NotOpened(GetLastError());
         return true;
     }
     const QueryAnswer final = FinalPathOf(vendor.file.Get());
     HandleFacts facts;
     DWORD error = 0;
     if (!final.succeeded || !LiesUnder(final.text, root)) {
-        vendor.outside = final.succeeded ? final.text : L"(no final path)";
+        vendor.outcome = PackOutcome{PackOutcome::Kind::Outside,
+                                     0,
+                                     0,
+                                     {},
+                                     final.succeeded ? ToUtf8(final.text) : "(no final path)"};
         vendor.file.Reset();
         return true;
     }
     if (!FactsOf(vendor.file.Get(), &facts, &error)) {
-        vendor.openError = error;
+        vendor.outcome = PackOutcome::NotOpened(error);
         vendor.file.Reset();
         return true;
     }

@@ -32,11 +32,10 @@ class VendorFiles {
         bool requested = false;
         std::optional<Sha256Digest> pinned;
         UniqueFile file;  // open, inside the current folder, and this file's holder
-        DWORD openError = 0;
-        std::wstring outside;  // where it really is, when that is outside the current folder
-        int heldBy = -1;       // another vendor reached the same file and holds it
-        std::optional<VendorState> state;  // none before it was written
-        uint64_t size = 0;
+        int heldBy = -1;  // another vendor reached the same file and holds it
+        // Known once judged for a file that was not opened (OpenFailed) or lies outside the
+        // current folder (Outside), and once read for the others.
+        std::optional<PackOutcome> outcome;
     };
 
     // Groups the request's items by entry name (as Windows compares names): two patches may

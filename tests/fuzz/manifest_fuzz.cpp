@@ -78,14 +78,18 @@ ManifestFacts Facts(Input& in) {
         item.inCatalog = kind % 4 != 0;
         item.vendorFile = item.inCatalog ? Text(in) : "";
         item.title = item.inCatalog ? Text(in) : "";
-        item.state = static_cast<VendorState>(kind / 4 % 4);
-        item.entry = item.state == VendorState::Included && kind & 0x40 ? Text(in) : "";
-        item.size = item.state == VendorState::Included ? uint64_t{in.Word()} << 8 : 0;
-        if (item.state == VendorState::Included && kind & 0x80) {
+        // Every outcome carries a size and, now and then, a digest, whatever its kind: the
+        // manifest must tell them of an included file only.
+        PackOutcome& outcome = item.outcome;
+        outcome.kind = static_cast<PackOutcome::Kind>(kind / 4 % 4);
+        item.entry = outcome.kind == PackOutcome::Kind::Included && kind & 0x40 ? Text(in) : "";
+        outcome.size = uint64_t{in.Word()} << 8;
+        outcome.where = kind & 0x40 ? Text(in) : "";
+        if (kind & 0x80) {
             Sha256Digest digest{};
             digest[0] = in.Byte();
             digest[31] = in.Byte();
-            item.sha256 = digest;
+            outcome.sha256 = digest;
         }
         facts.items.push_back(item);
     }
@@ -114,16 +118,17 @@ void CheckItem(const std::string& line, size_t i, const ManifestItem& item) {
     const std::string vendorFile = Field(item.vendorFile);
     FUZZ_CHECK(rest.rfind(" vendor-file " + vendorFile + " ", 0) == 0);
     rest = rest.substr(13 + vendorFile.size() + 1);
-    std::string state = item.state == VendorState::Missing    ? "missing"
-                        : item.state == VendorState::Mismatch ? "mismatch"
-                        : item.state == VendorState::Outside  ? "outside"
-                                                              : "included";
-    if (item.state == VendorState::Included) {
+    const PackOutcome& outcome = item.outcome;
+    std::string state = outcome.kind == PackOutcome::Kind::OpenFailed ? "missing"
+                        : outcome.kind == PackOutcome::Kind::Mismatch ? "mismatch"
+                        : outcome.kind == PackOutcome::Kind::Outside  ? "outside"
+                                                                      : "included";
+    if (outcome.kind == PackOutcome::Kind::Included) {
         state += (item.entry.empty() ? "" : " entry " + Field(item.entry)) + " size " +
-                 std::to_string(item.size);
-    }
-    if (item.sha256) {
-        state += " sha256 " + Sha256Text(*item.sha256) + " verified";
+                 std::to_string(outcome.size);
+        if (outcome.sha256) {
+            state += " sha256 " + Sha256Text(*outcome.sha256) + " verified";
+        }
     }
     FUZZ_CHECK(rest == state + (item.title.empty() ? "" : " title " + Field(item.title)));
 }

@@ -158,7 +158,7 @@ Built Build(const uint8_t* data, size_t size, unsigned workers) {
             const std::string content = MixedContent(in, &allRandom);
             random.push_back(allRandom);
             platform.files.push_back({content, modified});
-            items.push_back({name, {}});
+            items.push_back({name, nullptr, {}});
             wrongPins.push_back((kind & 12) == 12);
             if (kind & 4) {
                 items.back().pinned =

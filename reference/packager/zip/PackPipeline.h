@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "DigestText.h"
+#include "PackItem.h"
 #include "StretchCodec.h"
 #include "ZipStreamWriter.h"
 
@@ -59,25 +60,6 @@ class PackPlatform {
     virtual std::unique_ptr<BlockEncoder> NewEncoder(int level) = 0;
     // Starts a thread that runs `body`; throws as std::thread's constructor does.
     virtual std::thread StartThread(std::function<void()> body) = 0;
-};
-
-// A file to pack: its entry name, and the SHA-256 its bytes must have, when pinned.
-struct PackItem {
-    std::string name;
-    std::optional<Sha256Digest> pinned;
-};
-
-// What became of one file.
-struct PackOutcome {
-    enum class Kind {
-        Included,    // in the archive
-        OpenFailed,  // not opened (`error`); nothing written
-        Mismatch,    // read, but not what was pinned: taken out again, no byte of it stays
-    };
-    Kind kind = Kind::Included;
-    uint32_t error = 0;
-    uint64_t size = 0;                   // bytes read
-    std::optional<Sha256Digest> sha256;  // of the bytes read, when pinned
 };
 
 // Called on the writing thread as each file is done, in the archive's order; answers false

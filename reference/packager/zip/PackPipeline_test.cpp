@@ -27,7 +27,8 @@ Packed Pack(MemoryPlatform& platform, unsigned workers, size_t blockSize = 128 <
             const std::vector<std::optional<Sha256Digest>>& pins = {}) {
     std::vector<PackItem> items;
     for (size_t i = 0; i < platform.files.size(); ++i) {
-        items.push_back({"f" + std::to_string(i), i < pins.size() ? pins[i] : std::nullopt});
+        items.push_back(
+            {"f" + std::to_string(i), nullptr, i < pins.size() ? pins[i] : std::nullopt});
     }
     MemorySink sink;
     ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
@@ -125,7 +126,7 @@ TEST(PackPipeline, AFailedBlockStopsTheArchiveAndNothingAfterItIsWritten) {
         alone.files = {platform.files[0]};
         MemorySink sink;
         ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
-        PackFiles(writer, alone, ZipOptions{}, {{"f0", {}}},
+        PackFiles(writer, alone, ZipOptions{}, {{"f0", nullptr, {}}},
                   [](size_t, const PackOutcome&) { return true; });
         EXPECT_TRUE(packed.bytes == sink.bytes) << (throws ? "throwing" : "failing") << " encoder";
         EXPECT_EQ(packed.outcomes.size(), 1u);
@@ -204,7 +205,8 @@ TEST(PackPipeline, OutOfMemoryOnAnyThreadFailsTheArchiveNotTheProcess) {
             platform.encodeThrows = true;
             const std::vector<std::optional<Sha256Digest>> pins = {
                 std::nullopt, MemoryPlatform::DigestOf(platform.files[1].bytes)};
-            std::vector<PackItem> items{{"f0", {}}, {"f1", pins[1]}, {"f2", {}}};
+            std::vector<PackItem> items{
+                {"f0", nullptr, {}}, {"f1", nullptr, pins[1]}, {"f2", nullptr, {}}};
             MemorySink sink;
             ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
             ZipOptions options;
@@ -265,7 +267,8 @@ TEST(PackPipeline, TheCallerCanStopAfterAnyFile) {
     ZipStreamWriter writer(sink, ZipOptions{}, kZipLimits);
     std::vector<size_t> heard;
     const PackResult result =
-        PackFiles(writer, platform, ZipOptions{}, {{"a", {}}, {"b", {}}, {"c", {}}},
+        PackFiles(writer, platform, ZipOptions{},
+                  {{"a", nullptr, {}}, {"b", nullptr, {}}, {"c", nullptr, {}}},
                   [&](size_t index, const PackOutcome&) {
                       heard.push_back(index);
                       return index != 1;

@@ -167,10 +167,9 @@ PackResult EntryWriter::Write(PackBlock& block) {
         return result;
     }
     if (block.first && block.opened.error != 0) {
-        PackOutcome outcome;
-        outcome.kind = PackOutcome::Kind::OpenFailed;
-        outcome.error = block.opened.error;
-        result.status = done(block.file, outcome) ? ZipStatus::Ok : ZipStatus::Stopped;
+        result.status = done(block.file, PackOutcome::NotOpened(block.opened.error))
+                            ? ZipStatus::Ok
+                            : ZipStatus::Stopped;
         return result;
     }
     result.error = block.readError != 0 ? block.readError : block.digestError;

@@ -157,11 +157,11 @@ class CngDigest : public PackDigest {
 // encoder and threads.
 class FilePlatform : public PackPlatform {
   public:
-    explicit FilePlatform(const std::vector<ZipWriter::FileToAdd>& given) : files(given) {}
+    explicit FilePlatform(const std::vector<PackItem>& given) : files(given) {}
 
     Opened Open(size_t index) override {
         Opened opened;
-        file = files[index].file;
+        file = static_cast<HANDLE>(files[index].file);
         LARGE_INTEGER size;
         if (!GetFileSizeEx(file, &size)) {
             opened.error = GetLastError();
@@ -202,7 +202,7 @@ class FilePlatform : public PackPlatform {
     }
 
   private:
-    const std::vector<ZipWriter::FileToAdd>& files;
+    const std::vector<PackItem>& files;
     HANDLE file = INVALID_HANDLE_VALUE;
 };
 
@@ -348,13 +348,9 @@ ZipStatus ZipWriter::Finish() {
     return Noted(writer.Finish());
 }
 
-PackResult ZipWriter::AddFiles(const std::vector<FileToAdd>& files, const PackDone& done) {
-    std::vector<PackItem> items;
-    for (const FileToAdd& file : files) {
-        items.push_back(PackItem{file.name, file.pinned});
-    }
+PackResult ZipWriter::AddFiles(const std::vector<PackItem>& files, const PackDone& done) {
     FilePlatform platform(files);
-    PackResult result = PackFiles(writer, platform, options, items, done);
+    PackResult result = PackFiles(writer, platform, options, files, done);
     if (result.status == ZipStatus::WriteFailed) {
         result.error = sink.Error();
     }
@@ -369,7 +365,7 @@ ZipStatus ZipWriter::AddFile(const std::string& name, const std::wstring& path) 
         systemError = GetLastError();
         return ZipStatus::OpenFailed;
     }
-    std::vector<FileToAdd> files{{name, file.Get(), {}}};
+    const std::vector<PackItem> files{{name, file.Get(), {}}};
     PackOutcome outcome;
     const PackResult result = AddFiles(files, [&outcome](size_t, const PackOutcome& given) {
         outcome = given;

@@ -98,14 +98,6 @@ class BackgroundFlush {
 // that turns out to shrink after a stored start is rewritten in place).
 class ZipWriter {
   public:
-    // A file to add: its entry name, the file, open for reading at its start (the caller's,
-    // who judged what it opened), and, when pinned, the SHA-256 it must have.
-    struct FileToAdd {
-        std::string name;
-        HANDLE file = INVALID_HANDLE_VALUE;
-        std::optional<Sha256Digest> pinned;
-    };
-
     // ZIP64 records from `limits` on (kZipLimits but in tests); the file written through to
     // disk by `flush` (FlushToDisk but in tests).
     ZipWriter(HANDLE file, const ZipOptions& options, const ZipLimits& limits,
@@ -116,10 +108,12 @@ class ZipWriter {
     ZipStatus AddBytes(const std::string& name, const std::string& data, int64_t modified);
 
     // Streams files into entries, in their order, through one pipeline (PackPipeline.h), each
-    // with its file's last-write time; `done` hears of each file as it is done. A file whose
-    // size cannot be read is left out (and `done` told); a pinned file whose digest differs is
-    // taken out again. On a failure, result.error is the platform's code.
-    PackResult AddFiles(const std::vector<FileToAdd>& files, const PackDone& done);
+    // with its file's last-write time; `done` hears of each file as it is done. Each item's
+    // file is the caller's HANDLE, open for reading at its start: the caller judged what it
+    // opened. A file whose size cannot be read is left out (and `done` told); a pinned file
+    // whose digest differs is taken out again. On a failure, result.error is the platform's
+    // code.
+    PackResult AddFiles(const std::vector<PackItem>& files, const PackDone& done);
 
     // One file, opened here: OpenFailed when it cannot be opened.
     ZipStatus AddFile(const std::string& name, const std::wstring& path);

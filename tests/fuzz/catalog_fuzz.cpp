@@ -191,9 +191,10 @@ std::string Utf8(const std::u16string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    std::vector<CatalogPatch> parsed;
+    CatalogTable table;
     std::string detail;
-    const bool accepted = ParseCatalogText(text, &parsed, &detail);
+    const bool accepted = ParseCatalogText(text, &table, &detail);
+    const std::vector<CatalogPatch>& parsed = table.Patches();
     std::vector<Expected> expected;
     const int badLine = Validate(text, &expected);
     FUZZ_CHECK(accepted == (badLine == 0));
@@ -208,6 +209,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(Utf8(parsed[i].vendorFile) == expected[i].vendor);
         FUZZ_CHECK((parsed[i].sha256 ? Sha256Text(*parsed[i].sha256) : "") == expected[i].sha256);
         FUZZ_CHECK(parsed[i].title == expected[i].title);
+        // The indexes parsing built find every line, and a pin wherever its file is listed.
+        FUZZ_CHECK(table.Find(parsed[i].key) == &parsed[i]);
+        FUZZ_CHECK(!parsed[i].sha256 || table.PinOf(parsed[i].entryName) == parsed[i].sha256);
     }
     return 0;
 }

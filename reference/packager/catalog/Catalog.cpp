@@ -1,6 +1,5 @@
 #include "Catalog.h"
 
-#include "NameFold.h"
 #include "ZipArchive.h"
 
 namespace {
@@ -10,20 +9,12 @@ constexpr uint64_t kMaxCatalogText = 64ull << 20;
 }  // namespace
 
 CatalogStatus PatchCatalog::Read(const std::wstring& path, std::string* detail) {
-    patches.clear();
-    byKey.clear();
-    pins.clear();
+    table = CatalogTable();
     modified = 0;
     const CatalogStatus status = Parse(path, detail);
     if (status != CatalogStatus::Ok) {
-        patches.clear();
+        table = CatalogTable();
         return status;
-    }
-    for (size_t i = 0; i < patches.size(); ++i) {
-        byKey.emplace(patches[i].key, i);
-        if (patches[i].sha256) {
-            pins.emplace(FileNameKey(patches[i].entryName), *patches[i].sha256);
-        }
     }
     WIN32_FILE_ATTRIBUTE_DATA attributes;
     if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) {
@@ -54,15 +45,5 @@ CatalogStatus PatchCatalog::Parse(const std::wstring& path, std::string* detail)
                                                    : "patches.csv cannot be extracted";
         return CatalogStatus::Corrupt;
     }
-    return ParseCatalogText(text, &patches, detail) ? CatalogStatus::Ok : CatalogStatus::Corrupt;
-}
-
-const CatalogPatch* PatchCatalog::Find(const PatchKey& key) const {
-    const auto found = byKey.find(key);
-    return found == byKey.end() ? nullptr : &patches[found->second];
-}
-
-std::optional<Sha256Digest> PatchCatalog::PinOf(const std::string& entryName) const {
-    const auto found = pins.find(FileNameKey(entryName));
-    return found == pins.end() ? std::nullopt : std::optional(found->second);
+    return ParseCatalogText(text, &table, detail) ? CatalogStatus::Ok : CatalogStatus::Corrupt;
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,20 +21,20 @@ class PatchCatalog {
     CatalogStatus Read(const std::wstring& path, std::string* detail);
 
     // Every patch, in catalog order.
-    const std::vector<CatalogPatch>& Patches() const { return patches; }
+    const std::vector<CatalogPatch>& Patches() const { return table.Patches(); }
     // The patch of `key`; null when the catalog does not list it.
-    const CatalogPatch* Find(const PatchKey& key) const;
+    const CatalogPatch* Find(const PatchKey& key) const { return table.Find(key); }
     // The digest a line of the catalog pins for the vendor file of entry name `entryName`
     // (compared as Windows compares names, FileNameKey), if any.
-    std::optional<Sha256Digest> PinOf(const std::string& entryName) const;
+    std::optional<Sha256Digest> PinOf(const std::string& entryName) const {
+        return table.PinOf(entryName);
+    }
     // The catalog file's last-write time (seconds since 1970 UTC), or 0.
     int64_t Modified() const { return modified; }
 
   private:
     CatalogStatus Parse(const std::wstring& path, std::string* detail);
 
-    std::vector<CatalogPatch> patches;
-    std::map<PatchKey, size_t> byKey;             // a request lists every patch: no scan per item
-    std::map<std::u16string, Sha256Digest> pins;  // by FileNameKey of the entry name
+    CatalogTable table;
     int64_t modified = 0;
 };

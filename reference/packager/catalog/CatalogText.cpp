@@ -234,53 +234,50 @@ std::string PatchKey::Text() const {
     return PatchGuidText(id) + " " + hex;
 }
 
-namespace {
-
 // What the whole text may not hold twice: a patch (GUID and language), and two digests for
 // one vendor file. A patch listed twice would have two vendor files and one place in the
 // package; a file pinned twice, two truths about one set of bytes. Nor may a vendor file take
 // the manifest's entry, in any spelling that extracts to it.
-class Repeats {
-  public:
-    // False with `detail` when `patch` repeats what an earlier line said.
-    bool Admit(const CatalogPatch& patch, std::string* detail) {
-        const std::u16string file = FileNameKey(patch.entryName);
-        if (file == FileNameKey(kManifestEntryName)) {
-            *detail = "line " + std::to_string(patch.line) + ": the vendor file " +
-                      patch.entryName + " would take the name of the package's " +
-                      std::string(kManifestEntryName);
-            return false;
-        }
-        const auto [seen, added] = patches.emplace(patch.key, patch.line);
-        if (!added) {
-            *detail = "line " + std::to_string(patch.line) + ": the patch " + patch.key.Text() +
-                      " is listed again (first on line " + std::to_string(seen->second) + ")";
-            return false;
-        }
-        if (!patch.sha256) {
-            return true;
-        }
-        const auto [pin, first] = pins.emplace(file, std::make_pair(*patch.sha256, patch.line));
-        if (!first && pin->second.first != *patch.sha256) {
-            *detail = "line " + std::to_string(patch.line) + ": the vendor file " +
-                      patch.entryName + " is pinned to another sha256 digest on line " +
-                      std::to_string(pin->second.second);
-            return false;
-        }
-        return true;
+bool CatalogTable::Admit(CatalogPatch patch, std::string* detail) {
+    const std::u16string file = FileNameKey(patch.entryName);
+    const std::string at = "line " + std::to_string(patch.line) + ": ";
+    if (file == FileNameKey(kManifestEntryName)) {
+        *detail = at + "the vendor file " + patch.entryName + " would take the name of the " +
+                  "package's " + std::string(kManifestEntryName);
+        return false;
     }
+    const auto [seen, added] = byKey.emplace(patch.key, patches.size());
+    if (!added) {
+        *detail = at + "the patch " + patch.key.Text() + " is listed again (first on line " +
+                  std::to_string(patches[seen->second].line) + ")";
+        return false;
+    }
+    if (patch.sha256) {
+        const auto [pin, first] = pins.emplace(file, patches.size());
+        if (!first && patches[pin->second].sha256 != patch.sha256) {
+            *detail = at + "the vendor file " + patch.entryName +
+                      " is pinned to another sha256 digest on line " +
+                      std::to_string(patches[pin->second].line);
+            byKey.erase(seen);
+            return false;
+        }
+    }
+    patches.push_back(std::move(patch));
+    return true;
+}
 
-  private:
-    std::map<PatchKey, int> patches;
-    std::map<std::u16string, std::pair<Sha256Digest, int>> pins;
-};
+const CatalogPatch* CatalogTable::Find(const PatchKey& key) const {
+    const auto found = byKey.find(key);
+    return found == byKey.end() ? nullptr : &patches[found->second];
+}
 
-}  // namespace
+std::optional<Sha256Digest> CatalogTable::PinOf(const std::string& entryName) const {
+    const auto found = pins.find(FileNameKey(entryName));
+    return found == pins.end() ? std::nullopt : patches[found->second].sha256;
+}
 
-bool ParseCatalogText(std::string_view text, std::vector<CatalogPatch>* lines,
-                      std::string* detail) {
-    lines->clear();
-    Repeats repeats;
+bool ParseCatalogText(std::string_view text, CatalogTable* table, std::string* detail) {
+    *table = CatalogTable();
     bool pinned = false;
     const std::vector<std::string_view> all = LineViews(text);
     for (size_t i = 0; i < all.size(); ++i) {
@@ -303,10 +300,10 @@ bool ParseCatalogText(std::string_view text, std::vector<CatalogPatch>* lines,
             return false;
         }
         patch.line = number;
-        if (!repeats.Admit(patch, detail)) {
+        if (!table->Admit(std::move(patch), detail)) {
+            *table = CatalogTable();
             return false;
         }
-        lines->push_back(std::move(patch));
     }
     return true;
 }

@@ -25,11 +25,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
 #include <string_view>
-#include <vector>
-
 #include <optional>
+#include <vector>
 
 #include "DigestText.h"
 #include "GuidText.h"
@@ -64,8 +64,30 @@ struct CatalogPatch {
     int line = 0;  // its line number in the text, from 1
 };
 
-// Parses the whole text; false with `detail` ("line N: ...") at the first malformed line.
-bool ParseCatalogText(std::string_view text, std::vector<CatalogPatch>* lines, std::string* detail);
+// The patches of a catalog, in its order, with the indexes that refuse a repeat while it is
+// parsed and that look patches up afterwards: built once, by Admit.
+class CatalogTable {
+  public:
+    // Appends `patch`; false with `detail` ("line N: ...") when it repeats what an earlier line
+    // said (the format above), and then the table is as it was.
+    bool Admit(CatalogPatch patch, std::string* detail);
+
+    const std::vector<CatalogPatch>& Patches() const { return patches; }
+    // The patch of `key`; null when no line lists it.
+    const CatalogPatch* Find(const PatchKey& key) const;
+    // The digest a line pins for the vendor file of entry name `entryName` (compared as
+    // Windows compares names, FileNameKey), if any.
+    std::optional<Sha256Digest> PinOf(const std::string& entryName) const;
+
+  private:
+    std::vector<CatalogPatch> patches;
+    std::map<PatchKey, size_t> byKey;       // a request lists every patch: no scan per item
+    std::map<std::u16string, size_t> pins;  // the first line that pins each file, by its key
+};
+
+// Parses the whole text into `table`; false with `detail` ("line N: ...") at the first malformed
+// line, and `table` empty.
+bool ParseCatalogText(std::string_view text, CatalogTable* table, std::string* detail);
 
 // True when `name`, taken relative to the current folder, names something inside it: not
 // empty, no character below U+0020, not rooted, no drive or stream (no colon), no ".." step

@@ -12,12 +12,12 @@ constexpr const char* kGuid = "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01";
 // A catalog of one line after the header, with `language` and `vendor`.
 bool ParseOne(const std::string& language, const std::string& vendor, std::string* detail,
               CatalogPatch* parsed = nullptr) {
-    std::vector<CatalogPatch> lines;
+    CatalogTable lines;
     const bool ok = ParseCatalogText("guid,language,vendor_file,title\n" + std::string(kGuid) +
                                          "," + language + "," + vendor + ",title\n",
                                      &lines, detail);
     if (ok && parsed != nullptr) {
-        *parsed = lines.at(0);
+        *parsed = lines.Patches().at(0);
     }
     return ok;
 }
@@ -57,11 +57,11 @@ TEST(CatalogText, GuidsAre8_4_4_4_12HexDigitsWithBothBracesOrNone) {
 }
 
 TEST(CatalogText, OnlyTheFirstLineMayBeTheHeader) {
-    std::vector<CatalogPatch> lines;
+    CatalogTable lines;
     std::string detail;
     const std::string patch = std::string(kGuid) + ",0x0409,a.msp,\n";
     EXPECT_TRUE(ParseCatalogText("\xEF\xBB\xBFguid,language\r\n\r\n" + patch, &lines, &detail));
-    EXPECT_EQ(lines.at(0).line, 3);
+    EXPECT_EQ(lines.Patches().at(0).line, 3);
     EXPECT_FALSE(ParseCatalogText(patch + "guid,language,vendor_file,title\n", &lines, &detail));
     EXPECT_EQ(detail, "line 2: expected guid,language,vendor_file,title");
     EXPECT_FALSE(
@@ -108,7 +108,7 @@ TEST(CatalogText, Utf8IsDecodedStrictly) {
 constexpr const char* kAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 TEST(CatalogText, APinningHeaderPutsADigestBeforeTheTitle) {
-    std::vector<CatalogPatch> lines;
+    CatalogTable lines;
     std::string detail;
     std::string upper = kAbc;
     for (char& c : upper) {
@@ -119,20 +119,20 @@ TEST(CatalogText, APinningHeaderPutsADigestBeforeTheTitle) {
                                      ",1031,b.msp,,\n" + kGuid + ",1036,c.msp\n",
                                  &lines, &detail))
         << detail;
-    ASSERT_EQ(lines.size(), 3u);
-    ASSERT_TRUE(lines[0].sha256.has_value());
-    EXPECT_EQ(Sha256Text(*lines[0].sha256), kAbc);
-    EXPECT_EQ(lines[0].title, "Title, with a comma");
-    EXPECT_FALSE(lines[1].sha256.has_value()) << "an empty field pins nothing";
-    EXPECT_EQ(lines[1].title, "");
-    EXPECT_FALSE(lines[2].sha256.has_value());
+    ASSERT_EQ(lines.Patches().size(), 3u);
+    ASSERT_TRUE(lines.Patches()[0].sha256.has_value());
+    EXPECT_EQ(Sha256Text(*lines.Patches()[0].sha256), kAbc);
+    EXPECT_EQ(lines.Patches()[0].title, "Title, with a comma");
+    EXPECT_FALSE(lines.Patches()[1].sha256.has_value()) << "an empty field pins nothing";
+    EXPECT_EQ(lines.Patches()[1].title, "");
+    EXPECT_FALSE(lines.Patches()[2].sha256.has_value());
 
     // Without that header the same text is a title, as it always was.
     ASSERT_TRUE(ParseCatalogText("guid,language,vendor_file,title\n" + std::string(kGuid) +
                                      ",1033,a.msp," + kAbc + ",Title\n",
                                  &lines, &detail));
-    EXPECT_FALSE(lines[0].sha256.has_value());
-    EXPECT_EQ(lines[0].title, std::string(kAbc) + ",Title");
+    EXPECT_FALSE(lines.Patches()[0].sha256.has_value());
+    EXPECT_EQ(lines.Patches()[0].title, std::string(kAbc) + ",Title");
 }
 
 TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
@@ -142,7 +142,7 @@ TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
     for (const std::string& digest :
          {abc.substr(1), abc + "0", abc.substr(1) + "g", " " + abc, abc + " ", abc.substr(0, 32),
           "0x" + abc.substr(2), abc.substr(0, 31) + "-" + abc.substr(32)}) {
-        std::vector<CatalogPatch> lines;
+        CatalogTable lines;
         std::string detail;
         EXPECT_FALSE(ParseCatalogText(header + "\n" + good +
                                           std::string("A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22") +
@@ -157,7 +157,7 @@ TEST(CatalogText, AMalformedDigestMakesTheCatalogCorruptAtItsLine) {
 TEST(CatalogText, OneVendorFileMayNotBePinnedToTwoDigests) {
     const std::string header = "guid,language,vendor_file,sha256,title\n";
     const std::string other = "0000000000000000000000000000000000000000000000000000000000000000";
-    std::vector<CatalogPatch> lines;
+    CatalogTable lines;
     std::string detail;
     // Two spellings of one file: one entry name, compared without letter case.
     EXPECT_FALSE(ParseCatalogText(header + kGuid + ",1033,vendor\\a.msp," + kAbc + ",\n" + kGuid +
@@ -176,6 +176,34 @@ TEST(CatalogText, OneVendorFileMayNotBePinnedToTwoDigests) {
                                      ",1036,vendor\\a.msp,,\n",
                                  &lines, &detail))
         << detail;
+    // The pin holds for the unpinned line too, and for any spelling that extracts to the file.
+    ASSERT_TRUE(lines.PinOf("VENDOR/a.MSP").has_value());
+    EXPECT_EQ(Sha256Text(*lines.PinOf("VENDOR/a.MSP")), kAbc);
+    EXPECT_FALSE(lines.PinOf("vendor/b.msp").has_value());
+}
+
+TEST(CatalogText, ARefusedLineLeavesTheTableAsItWas) {
+    CatalogTable table;
+    std::string detail;
+    CatalogPatch patch;
+    ASSERT_TRUE(ParsePatchGuid(kGuid, &patch.key.id));
+    patch.key.languageId = 1033;
+    patch.entryName = "a.msp";
+    patch.sha256 = Sha256Digest{};
+    patch.line = 2;
+    ASSERT_TRUE(table.Admit(patch, &detail)) << detail;
+    CatalogPatch other = patch;
+    other.key.languageId = 1031;
+    other.sha256->back() = 1;  // another pin of a.msp
+    other.line = 3;
+    EXPECT_FALSE(table.Admit(other, &detail));
+    EXPECT_EQ(table.Find(other.key), nullptr) << "a refused line is not listed";
+    other.sha256.reset();
+    ASSERT_TRUE(table.Admit(other, &detail)) << detail;
+    ASSERT_NE(table.Find(other.key), nullptr);
+    EXPECT_EQ(table.Find(other.key)->line, 3);
+    EXPECT_EQ(table.Find(patch.key)->line, 2);
+    EXPECT_EQ(table.Patches().size(), 2u);
 }
 
 TEST(CatalogText, EntryNamesAreRelativeWithForwardSlashes) {

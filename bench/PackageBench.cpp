@@ -30,7 +30,7 @@
 #include "StretchCodec.h"
 #include "Text.h"
 #include "WinResources.h"
-#include "ZipArchive.h"
+#include "ZipWriter.h"
 
 namespace {
 

@@ -13,7 +13,9 @@
 #include "GuidText.h"
 #include "ReferencePackager.h"
 #include "TestEnv.h"
-#include "ZipArchive.h"
+#include "ZipReader.h"
+#include "WinResources.h"
+#include "ZipWriter.h"
 
 // The library's export, linked into the tests from its source.
 extern "C" HRESULT __stdcall CreatePackager(const IID* iid, IPackager** packager);

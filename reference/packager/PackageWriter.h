@@ -12,7 +12,7 @@
 #include "PackagerInterface.h"
 #include "PackagerLog.h"
 #include "VendorFiles.h"
-#include "ZipArchive.h"
+#include "ZipWriter.h"
 
 // Writes one package for a request: the vendor files of its items (VendorFiles: each opened
 // once and judged by what was opened), each entry name once, then the manifest, into a

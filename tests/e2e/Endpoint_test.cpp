@@ -13,7 +13,8 @@
 
 #include "ProgramSandbox.h"
 #include "WinResources.h"
-#include "ZipArchive.h"
+#include "ZipReader.h"
+#include "ZipWriter.h"
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "ZipArchive.h"
+#include "WinResources.h"
+#include "ZipWriter.h"
 #include "Noise.h"
 
 namespace {

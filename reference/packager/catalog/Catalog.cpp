@@ -1,6 +1,7 @@
 #include "Catalog.h"
 
-#include "ZipArchive.h"
+#include "FileIo.h"
+#include "ZipReader.h"
 
 namespace {
 

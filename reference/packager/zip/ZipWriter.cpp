@@ -1,61 +1,16 @@
-#include "ZipArchive.h"
-
-#include <zlib.h>
+#include "ZipWriter.h"
 
 #include <algorithm>
 #include <bit>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <system_error>
-#include <optional>
+#include <thread>
 
+#include "FileIo.h"
 #include "Sha256.h"
-
-namespace {
-
-// The most one ReadFile or WriteFile is asked for: DWORD counts, and pieces this large cost
-// nothing more than one.
-constexpr size_t kPiece = size_t{1} << 30;
-
-// Reads exactly `size` bytes from the file's position; false with the platform's code in
-// `*error` (ERROR_HANDLE_EOF when the file ends first).
-bool ReadExactly(HANDLE file, void* buffer, size_t size, DWORD* error) {
-    auto* out = static_cast<char*>(buffer);
-    while (size > 0) {
-        DWORD got = 0;
-        if (!ReadFile(file, out, static_cast<DWORD>(std::min(size, kPiece)), &got, nullptr)) {
-            *error = GetLastError();
-            return false;
-        }
-        if (got == 0) {
-            *error = ERROR_HANDLE_EOF;
-            return false;
-        }
-        out += got;
-        size -= got;
-    }
-    return true;
-}
-
-// Writes all `size` bytes at the file's position; false with the platform's code in `*error`.
-bool WriteExactly(HANDLE file, const void* data, size_t size, DWORD* error) {
-    const auto* in = static_cast<const char*>(data);
-    while (size > 0) {
-        DWORD done = 0;
-        if (!WriteFile(file, in, static_cast<DWORD>(std::min(size, kPiece)), &done, nullptr)) {
-            *error = GetLastError();
-            return false;
-        }
-        if (done == 0) {  // a success that wrote nothing: the last error says nothing of it
-            *error = ERROR_WRITE_FAULT;
-            return false;
-        }
-        in += done;
-        size -= done;
-    }
-    return true;
-}
-
-}  // namespace
+#include "WinResources.h"
 
 unsigned ProcessorWorkers() {
     DWORD_PTR allowed = 0, present = 0;
@@ -70,74 +25,6 @@ unsigned ProcessorWorkers() {
     }
     return std::clamp<unsigned>(processors, 1, 16);
 }
-
-namespace {
-
-int64_t LastWriteTime(HANDLE file) {
-    FILETIME written{};
-    return GetFileTime(file, nullptr, nullptr, &written) ? UnixTime(written) : 0;
-}
-
-}  // namespace
-
-int64_t UnixTime(const FILETIME& time) {
-    const int64_t ticks =
-        static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime) -
-        116444736000000000;  // 100 ns ticks from 1601 to 1970
-    return ticks >= 0 ? ticks / 10000000 : -((-ticks + 9999999) / 10000000);
-}
-
-// --- Reader -------------------------------------------------------------------------------
-
-ZipStatus ZipReader::FileSource::Open(const std::wstring& path) {
-    size = 0;
-    // A reader opened again closes the archive it had open.
-    file.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        error = GetLastError();
-        return ZipStatus::OpenFailed;
-    }
-    LARGE_INTEGER length;
-    if (!GetFileSizeEx(file.Get(), &length)) {
-        error = GetLastError();
-        return ZipStatus::ReadFailed;
-    }
-    size = static_cast<uint64_t>(length.QuadPart);
-    return ZipStatus::Ok;
-}
-
-bool ZipReader::FileSource::ReadAt(uint64_t at, void* buffer, size_t count) {
-    if (at > size || count > size - at) {
-        return false;
-    }
-    LARGE_INTEGER position;
-    position.QuadPart = static_cast<LONGLONG>(at);
-    if (!SetFilePointerEx(file.Get(), position, nullptr, FILE_BEGIN)) {
-        error = GetLastError();
-        return false;
-    }
-    return ReadExactly(file.Get(), buffer, count, &error);
-}
-
-ZipStatus ZipReader::Open(const std::wstring& path) {
-    entries.clear();
-    if (const ZipStatus opened = source.Open(path); opened != ZipStatus::Ok) {
-        return opened;
-    }
-    return ReadZipDirectory(source, &entries);
-}
-
-ZipStatus ZipReader::Extract(const std::string& name, uint64_t maxSize, std::string* content) {
-    const auto found = std::find_if(entries.begin(), entries.end(),
-                                    [&](const ZipEntry& e) { return e.name == name; });
-    if (found == entries.end()) {
-        return ZipStatus::NotFound;
-    }
-    return ExtractZipEntry(source, *found, maxSize, content);
-}
-
-// --- Writer -------------------------------------------------------------------------------
 
 namespace {
 
@@ -174,7 +61,8 @@ class FilePlatform : public PackPlatform {
 
     bool Read(char* buffer, size_t size, size_t* got, uint32_t* error) override {
         DWORD read = 0;
-        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min(size, kPiece)), &read, nullptr)) {
+        if (!ReadFile(file, buffer, static_cast<DWORD>(std::min(size, kFilePiece)), &read,
+                      nullptr)) {
             *error = GetLastError();
             return false;
         }
@@ -206,14 +94,67 @@ class FilePlatform : public PackPlatform {
     HANDLE file = INVALID_HANDLE_VALUE;
 };
 
+// Flushes a file on a thread of its own when asked, while its owner goes on writing. Under
+// Wine the flush runs beside the writes; on Windows, where a synchronous handle takes one
+// operation at a time, it costs the writer what a flush at the end would have.
+class BackgroundFlush {
+  public:
+    BackgroundFlush(HANDLE target, FlushFile flush) : file(target), flushFile(std::move(flush)) {}
+    ~BackgroundFlush() { Finish(); }
+    BackgroundFlush(const BackgroundFlush&) = delete;
+    BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+
+    // Asks for a flush (one more, if one is running); false when an earlier one failed
+    // (Error() has why). Without a thread of its own it does nothing: the caller's last flush
+    // does it all.
+    bool Ask();
+    DWORD Error();
+    // Waits for the flushes asked for, stops the thread and answers the error of the first
+    // that failed, or 0: no failure goes unseen because no later Ask came to read it.
+    DWORD Finish();
+
+  private:
+    void Run();
+
+    HANDLE file;
+    FlushFile flushFile;
+    std::mutex lock;
+    std::condition_variable asked;
+    bool pending = false;
+    bool stopping = false;
+    DWORD error = 0;
+    std::thread thread;
+};
+
 }  // namespace
+
+// An open file as a ByteSink, keeping the error code of a failed write.
+class ZipWriter::FileSink : public ByteSink {
+  public:
+    FileSink(HANDLE target, uint64_t every, FlushFile flush)
+        : file(target), flushEvery(every), flushFile(flush), flusher(target, flush) {}
+    bool Write(const void* data, size_t size) override;
+    bool WriteAt(uint64_t offset, const void* data, size_t size) override;
+    bool Truncate(uint64_t size) override;
+    bool ReadAt(uint64_t offset, void* data, size_t size) override;
+    bool Sync() override;
+    DWORD Error() const { return error; }
+
+  private:
+    // Runs `access` at `offset`, then goes back to the end.
+    template <typename Access>
+    bool At(uint64_t offset, Access access);
+
+    HANDLE file;
+    uint64_t flushEvery;
+    FlushFile flushFile;
+    BackgroundFlush flusher;
+    uint64_t unflushed = 0;
+    DWORD error = 0;
+};
 
 DWORD FlushToDisk(HANDLE file) {
     return FlushFileBuffers(file) ? 0 : GetLastError();
-}
-
-BackgroundFlush::~BackgroundFlush() {
-    Finish();
 }
 
 DWORD BackgroundFlush::Finish() {
@@ -331,11 +272,15 @@ bool ZipWriter::FileSink::Truncate(uint64_t size) {
 
 ZipWriter::ZipWriter(HANDLE target, const ZipOptions& given, const ZipLimits& limits,
                      FlushFile flush)
-    : options(given), sink(target, given.flushEvery, flush), writer(sink, given, limits) {}
+    : options(given),
+      sink(std::make_unique<FileSink>(target, given.flushEvery, flush)),
+      writer(*sink, given, limits) {}
+
+ZipWriter::~ZipWriter() = default;
 
 ZipStatus ZipWriter::Noted(ZipStatus status) {
     if (status == ZipStatus::WriteFailed) {
-        systemError = sink.Error();
+        systemError = sink->Error();
     }
     return status;
 }
@@ -352,7 +297,7 @@ PackResult ZipWriter::AddFiles(const std::vector<PackItem>& files, const PackDon
     FilePlatform platform(files);
     PackResult result = PackFiles(writer, platform, options, files, done);
     if (result.status == ZipStatus::WriteFailed) {
-        result.error = sink.Error();
+        result.error = sink->Error();
     }
     systemError = result.error;
     return result;

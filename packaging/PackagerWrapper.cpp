@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "Queries.h"
 #include "Util.h"
 #include "WrapperSupport.h"
 
@@ -124,7 +125,7 @@ int32_t PackagerWrapper::CheckCatalogAndOutput() {
 void PackagerWrapper::PlaceRelativeNames() {
     for (std::wstring* name : {&packagerLog, &deploymentLog, &packageFile, &eventsHandlerDll}) {
         if (!IsFullPath(name->c_str())) {
-            *name = CanonicalizeFileSpec((outputDir + L"\\" + *name).c_str());
+            *name = CanonicalizeFileSpec(InFolder(outputDir, *name).c_str());
         }
     }
 }

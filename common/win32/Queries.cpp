@@ -55,8 +55,7 @@ QueryAnswer FullPathName(const wchar_t* path) {
 }
 
 std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
-    const size_t separator = path.find_last_of(L"\\/");
-    std::wstring name = separator == std::wstring::npos ? path : path.substr(separator + 1);
+    std::wstring name = SplitPath(path).name;
     if (stripExtension) {
         const size_t dot = name.rfind(L'.');
         if (dot != std::wstring::npos) {
@@ -64,6 +63,21 @@ std::wstring LastPathElement(const std::wstring& path, bool stripExtension) {
         }
     }
     return name;
+}
+
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') {
+        return folder + name;
+    }
+    return folder + L"\\" + name;
+}
+
+FolderAndName SplitPath(const std::wstring& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return {L".\\", path};
+    }
+    return {path.substr(0, separator + 1), path.substr(separator + 1)};
 }
 
 std::wstring ExecutablePathWithoutLogger(ModuleFileName& source, DebugOutput& debugOutput) {

@@ -43,6 +43,19 @@ QueryAnswer FullPathName(const wchar_t* path);
 // (the part from the element's last "."). Empty for a path that ends with a separator.
 std::wstring LastPathElement(const std::wstring& path, bool stripExtension);
 
+// `name` in `folder`: one separator between them, none added after a folder (a drive's root)
+// that ends in one ("\" or "/").
+std::wstring InFolder(const std::wstring& folder, const std::wstring& name);
+
+// `path` split at its last separator ("\" or "/"): the folder, with that separator (so that a
+// drive's root stays one: "C:\"), and the name after it. A path without a separator lies in
+// the current folder: ".\" and the whole path.
+struct FolderAndName {
+    std::wstring folder;
+    std::wstring name;
+};
+FolderAndName SplitPath(const std::wstring& path);
+
 // ExecutablePath; a failure writes "<this source file>: GetExePath failed. Err = <code>\n"
 // to `debugOutput`, sets the last error to the code and answers "".
 std::wstring ExecutablePathWithoutLogger(ModuleFileName& source, DebugOutput& debugOutput);

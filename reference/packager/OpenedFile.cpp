@@ -40,13 +40,6 @@ bool SamePathText(std::wstring_view a, std::wstring_view b) {
                                 static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-std::wstring InFolder(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty() || folder.back() == L'\\' || folder.back() == L'/') {
-        return folder + name;
-    }
-    return folder + L"\\" + name;
-}
-
 bool LiesUnder(const std::wstring& path, const std::wstring& folder) {
     const std::wstring prefix = InFolder(folder, L"");
     return path.size() > prefix.size() &&

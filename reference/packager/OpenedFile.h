@@ -11,6 +11,7 @@
 #include <string>
 
 #include "Fill.h"
+#include "Queries.h"
 
 // A file's identity: its volume's serial number and its index on that volume.
 struct FileIdentity {
@@ -42,10 +43,6 @@ QueryAnswer FinalFolderPath(const std::wstring& path);
 // True when `a` and `b` are one path text as Windows compares names: ordinal, letter case
 // ignored.
 bool SamePathText(std::wstring_view a, std::wstring_view b);
-
-// `name` in `folder`: one separator between them, none added after a folder (a drive's root)
-// that ends in one.
-std::wstring InFolder(const std::wstring& folder, const std::wstring& name);
 
 // True when `path` lies below `folder` (both final paths): `folder`, a separator, more.
 bool LiesUnder(const std::wstring& path, const std::wstring& folder);

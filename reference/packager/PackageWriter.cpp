@@ -26,11 +26,6 @@ bool Is(const VendorFiles::Vendor& vendor, PackOutcome::Kind kind) {
     return vendor.outcome && vendor.outcome->kind == kind;
 }
 
-std::wstring FolderOf(const std::wstring& path) {
-    const size_t at = path.find_last_of(L"\\/");
-    return at == std::wstring::npos ? std::wstring(L".") : path.substr(0, at == 0 ? 1 : at);
-}
-
 }  // namespace
 
 PackageWriter::PackageWriter(const PatchCatalog& given, PackagerLog& packagerLog,
@@ -40,7 +35,7 @@ PackageWriter::PackageWriter(const PatchCatalog& given, PackagerLog& packagerLog
 int32_t PackageWriter::Write(const PackageRequest& request, const std::wstring& packageFile,
                              const DeploymentOptions& options) {
     const bool removeTemporary = (options.flags & kRemoveTempFilesFlag) != 0;
-    const std::wstring folder = FolderOf(packageFile);
+    const std::wstring folder = SplitPath(packageFile).folder;
     // Runs that were killed left their temporary packages; a run that keeps its own for
     // inspection leaves everyone's alone.
     if (removeTemporary) {

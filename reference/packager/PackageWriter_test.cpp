@@ -63,7 +63,7 @@ TEST_F(PackageBuild, AnUnwritableTargetIsReportedAndAnOlderPackageReplacedWhenWr
     EXPECT_EQ(Create(dir / L"no-such-folder\\p.zip"), KQ_E_TARGET_UNWRITABLE);
     // The error of the failed creation itself, not of a search for a free name.
     EXPECT_THAT(ReadTextFile(log), HasSubstr("cannot create a temporary file in " +
-                                             ToUtf8(dir / L"no-such-folder") + ", error 3"));
+                                             ToUtf8(dir / L"no-such-folder\\") + ", error 3"));
     const std::wstring package = dir / L"p.zip";
     WriteTextFile(package, "older");
     ASSERT_EQ(Create(package), 0);

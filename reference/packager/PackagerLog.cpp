@@ -23,16 +23,16 @@ bool IsFileAsked(HANDLE file, const std::wstring& path) {
         return false;
     }
     const QueryAnswer full = FullPathName(path.c_str());
-    const size_t separator = full.text.find_last_of(L'\\');
-    if (!full.succeeded || separator == std::wstring::npos) {
+    if (!full.succeeded) {
         return false;
     }
-    const QueryAnswer folder = FinalFolderPath(full.text.substr(0, separator + 1));
+    const FolderAndName asked = SplitPath(full.text);
+    const QueryAnswer folder = FinalFolderPath(asked.folder);
     const QueryAnswer final = FinalPathOf(file);
     if (!folder.succeeded || !final.succeeded) {
         return false;
     }
-    return SamePathText(final.text, InFolder(folder.text, full.text.substr(separator + 1)));
+    return SamePathText(final.text, InFolder(folder.text, asked.name));
 }
 
 // Opens the log to append to it. Never OPEN_ALWAYS: through a dangling link that would create

@@ -16,7 +16,8 @@
 // Full path of the running executable; empty on failure (last error: the code of the
 // failing call, 122 when the path needs more than 4159 characters). The buffer grows in
 // steps of 260 characters up to 4160. With `logErrors` false the failure goes to the
-// debugger output only, never through the logger (the logger itself calls it that way).
+// debugger output only, never through the logger. The logger does not call this: it reads the
+// path through ExecutablePathWithoutLogger (Queries.h), the same query on its own platform.
 std::wstring GetExePath(bool logErrors);
 
 // Current directory of the process; empty on failure.

@@ -6,7 +6,8 @@
 
 // One small owner per Win32 resource kind. Closing never disturbs the thread's last-error
 // code, so an owner may go out of scope between a failing call and the GetLastError() that
-// reports it. These owners are the only places that close, free or release what they hold.
+// reports it. Owners built on UniqueResource (these, and CNG's in Sha256.h) and zlib's stream
+// owners (ZlibStream.h) are the only places that close, free or release what they hold.
 template <typename Traits>
 class UniqueResource {
   public:

@@ -2,13 +2,12 @@
 # server sessions that never hold their caller's output open.
 
 DP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-. "$DP_ROOT/tools/wine-paths"
+DP_TOOLS=$DP_ROOT/tools
+. "$DP_TOOLS/wine-paths"
 
 # wine_loader <preset>: the loader the preset's tool-chain file names.
 wine_loader() {
-  local arch=x86_64
-  [ "$1" = x86 ] && arch=i686
-  sed -n 's/^set(WINE_LOADER \(.*\))$/\1/p' "$DP_ROOT/cmake/mingw-$arch.cmake"
+  python3 "$DP_TOOLS/wine_tools.py" loader "$1"
 }
 
 dp_wine_sessions=()

@@ -14,6 +14,7 @@ import sys
 import zipfile
 
 from package_trust import ENGLISH, GERMAN, MISMATCH, CORRUPT, PATCH, OTHER, Sandbox, Tool, sha
+from wine_tools import windows_path
 
 OUTSIDE = 0x8004A009
 SECRET = b"a file outside the working folder\r\n" * 100
@@ -83,7 +84,7 @@ def links_out_of_the_current_folder_are_not_followed(box):
     with open(box.log, encoding="utf-8") as f:
         log = f.read()
     # What the final path says of a linked file: where it really is.
-    windows_outside = "Z:" + outside.replace("/", "\\")
+    windows_outside = windows_path(outside)
     assert re.search(r"own\\de\.msp lies outside the current folder, at \\\\\?\\" +
                      re.escape(windows_outside) + r"\\vendor\\en\.msp", log, re.I), log
     for line in (f"{PATCH},0x0409,vendor\\en.msp,,linked folder",

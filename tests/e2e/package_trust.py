@@ -20,6 +20,10 @@ import sys
 import time
 import zipfile
 
+# The tools' helpers, shared with every script that runs the tool under Wine.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools"))
+from wine_tools import RunLayout, windows_path  # noqa: E402
+
 PATCH = "6F2C7A41-0B3E-4D5A-9C11-2E8B4F7D1A01"
 OTHER = "A8D3E5F0-6C2B-4B19-8E77-5D1C9A0B3F22"
 MISMATCH = 0x8004A008
@@ -37,24 +41,17 @@ class Tool:
         self.library = os.path.abspath(library)
 
 
-class Sandbox:
+class Sandbox(RunLayout):
     def __init__(self, root, tool):
-        shutil.rmtree(root, ignore_errors=True)
-        self.root, self.tool = root, tool
-        for name in ("bin", "catalog", "work/vendor", "out"):
-            os.makedirs(os.path.join(root, name))
+        super().__init__(root)
         self.install(tool)
-        self.package = os.path.join(root, "out", "deploy-package.zip")
-        self.log = os.path.join(root, "out", "packager.log")
+        self.package = os.path.join(self.out_dir, "deploy-package.zip")
+        self.log = os.path.join(self.out_dir, "packager.log")
 
     def install(self, tool):
         """Puts `tool` in bin: the paths the manifest names stay the same."""
         self.tool = tool
-        shutil.copy(tool.exe, os.path.join(self.root, "bin", "DeploymentPackager.exe"))
-        shutil.copy(tool.library, os.path.join(self.root, "bin", "KQPackager.dll"))
-
-    def path(self, *parts):
-        return os.path.join(self.root, *parts)
+        super().install(tool.exe, tool.library)
 
     def vendor(self, name, data, mtime=VENDOR_TIME):
         path = self.path("work", "vendor", name)
@@ -71,14 +68,13 @@ class Sandbox:
     def run(self, *, cpus=None, default_log=False):
         """Runs the tool for PATCH, English; answers its whole 32-bit result. The packager
         log is out/packager.log, or its default place in the current folder."""
-        win = lambda p: "Z:" + p.replace("/", "\\")
-        args = ["-p", PATCH, "-r", "0", "-c", win(self.path("catalog")),
-                "-o", win(self.path("out"))] + ([] if default_log else ["-pl", win(self.log)])
-        command = [self.tool.wine_run, self.tool.loader, self.tool.prefix,
-                   self.path("bin", "DeploymentPackager.exe")] + args
+        args = ["-p", PATCH, "-r", "0", "-c", windows_path(self.catalog_dir),
+                "-o", windows_path(self.out_dir)]
+        args += [] if default_log else ["-pl", windows_path(self.log)]
+        command = [self.tool.wine_run, self.tool.loader, self.tool.prefix, self.exe] + args
         if cpus is not None:
             command = ["taskset", "-c", cpus] + command
-        done = subprocess.run(command, cwd=self.path("work"), stdin=subprocess.DEVNULL,
+        done = subprocess.run(command, cwd=self.work_dir, stdin=subprocess.DEVNULL,
                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
         output = done.stdout.decode("utf-8", "replace")
         found = re.findall(r"BuildPackage finished\. Result code = (-?\d+)", output)

@@ -12,6 +12,13 @@
 
 namespace {
 
+// What a failed call left: the thread's last error, and every message in order.
+void ExpectReported(const LogCapture& capture, DWORD error,
+                    const std::vector<std::wstring>& messages) {
+    EXPECT_EQ(GetLastError(), error);
+    EXPECT_EQ(capture.Messages(), messages);
+}
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 
@@ -145,10 +152,9 @@ TEST(RemoveFileSpec, ReportsNullPathsAndPlatformFailures) {
     EXPECT_EQ(std::wstring(buffer.c_str()), L"C:\\a\\b");
     wchar_t empty[1] = {L'\0'};
     EXPECT_FALSE(failing.RemoveFileSpec(empty, 1));
-    EXPECT_EQ(GetLastError(), 87u);
-    EXPECT_EQ(capture.Messages(),
-              (std::vector<std::wstring>{L"RemoveFileSpec failed, err=-2147024809, path=C:\\a\\b",
-                                         L"RemoveFileSpec: null path specified"}));
+    ExpectReported(capture, 87,
+                   {L"RemoveFileSpec failed, err=-2147024809, path=C:\\a\\b",
+                    L"RemoveFileSpec: null path specified"});
 }
 
 TEST(RemoveFileSpec, UsesThePlatformEntryWhenBound) {
@@ -168,10 +174,8 @@ TEST(GetExeDir, IsTheExecutablesFolderAndEmptyWith87WhenUnknown) {
     failing.pathError = ERROR_ACCESS_DENIED;
     Util unknown(failing);
     EXPECT_EQ(unknown.GetExeDir(), L"");
-    EXPECT_EQ(GetLastError(), 87u);
-    EXPECT_EQ(capture.Messages(),
-              (std::vector<std::wstring>{L"GetExePath failed. Err = 5",
-                                         L"RemoveFileSpec: null path specified"}));
+    ExpectReported(capture, 87,
+                   {L"GetExePath failed. Err = 5", L"RemoveFileSpec: null path specified"});
 }
 
 TEST(ResolvePathName, WidensOnlyDotAndBackslashNames) {

@@ -51,29 +51,52 @@ ProbeRun RunProbe(const std::wstring& scenario, const wchar_t* eventLibrary = nu
 const std::string kCannotLoad =
     "LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, error = 126. ";
 
+// The probe's "lines", as standard output shows them.
+const std::vector<std::string> kProbeLines = {"logger_probe.exe:Probe:first one",
+                                              "logger_probe.exe::second 2",
+                                              "logger_probe.exe:Probe:third"};
+
+// Each line as the debugger output has it.
+std::vector<std::string> AsDebugStrings(const std::vector<std::string>& lines) {
+    std::vector<std::string> strings;
+    for (const std::string& line : lines) {
+        strings.push_back(line + "\n");
+    }
+    return strings;
+}
+
 TEST(LoggerProcess, WithoutTheEventLibraryLinesGoToTheDebuggerOutput) {
     ProbeRun run = RunProbe(L"lines");
     EXPECT_EQ(run.result.exitCode, 0u);
-    EXPECT_THAT(run.result.outputLines,
-                ElementsAre(kCannotLoad, "logger_probe.exe:Probe:first one",
-                            "logger_probe.exe::second 2", "logger_probe.exe:Probe:third"));
+    std::vector<std::string> lines = {kCannotLoad};
+    lines.insert(lines.end(), kProbeLines.begin(), kProbeLines.end());
+    EXPECT_EQ(run.result.outputLines, lines);
     // Standard output is in text mode.
     EXPECT_NE(run.result.output.find("first one\r\n"), std::string::npos);
-    EXPECT_THAT(run.result.debugStrings,
-                ElementsAre(kCannotLoad + "\n", "logger_probe.exe:Probe:first one\n",
-                            "logger_probe.exe::second 2\n", "logger_probe.exe:Probe:third\n"));
+    EXPECT_EQ(run.result.debugStrings, AsDebugStrings(lines));
     EXPECT_THAT(run.events, IsEmpty());
 }
 
-TEST(LoggerProcess, WithTheEventLibraryReportsGoToItAndNotToTheDebugger) {
-    ProbeRun run = RunProbe(L"lines", L"events-recording");
-    EXPECT_THAT(run.result.outputLines,
-                ElementsAre("logger_probe.exe:Probe:first one", "logger_probe.exe::second 2",
-                            "logger_probe.exe:Probe:third"));
-    EXPECT_THAT(run.result.debugStrings, IsEmpty());
-    EXPECT_THAT(run.events, ElementsAre("4\tlogger_probe.exe\tProbe\tfirst one",
-                                        "1\tlogger_probe.exe\t\tsecond 2",
-                                        "16\tlogger_probe.exe\tProbe\tthird"));
+// Reports go to an event library that has the export, and to the debugger output otherwise;
+// standard output has them either way.
+TEST(LoggerProcess, ReportsGoToAnEventLibraryWithTheExportAndNotToTheDebugger) {
+    const struct {
+        const wchar_t* library;
+        bool exported;
+    } cases[] = {{L"events-recording", true}, {L"events-noexport", false}};
+    for (const auto& [library, exported] : cases) {
+        ProbeRun run = RunProbe(L"lines", library);
+        EXPECT_EQ(run.result.outputLines, kProbeLines);
+        if (exported) {
+            EXPECT_THAT(run.result.debugStrings, IsEmpty());
+            EXPECT_THAT(run.events, ElementsAre("4\tlogger_probe.exe\tProbe\tfirst one",
+                                                "1\tlogger_probe.exe\t\tsecond 2",
+                                                "16\tlogger_probe.exe\tProbe\tthird"));
+        } else {
+            EXPECT_EQ(run.result.debugStrings, AsDebugStrings(kProbeLines));
+            EXPECT_THAT(run.events, IsEmpty());  // CEReportEventEx2 is never called
+        }
+    }
 }
 
 TEST(LoggerProcess, AnEventLibraryFaultingInDllMainLosesNoReport) {
@@ -86,26 +109,14 @@ TEST(LoggerProcess, AnEventLibraryFaultingInDllMainLosesNoReport) {
                 AnyOf(StartsWith("LoggerHelper: LoggerHelper::Init cannot load ZelNSEvent.dll, "
                                  "error = "),
                       Eq("LoggerHelper: LoggerHelper::Init failed")));
-    const std::vector<std::string> lines = {"logger_probe.exe:Probe:first one",
-                                            "logger_probe.exe::second 2",
-                                            "logger_probe.exe:Probe:third"};
     EXPECT_EQ(
         std::vector<std::string>(run.result.outputLines.begin() + 1, run.result.outputLines.end()),
-        lines);
+        kProbeLines);
     ASSERT_EQ(run.result.debugStrings.size(), 4u);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_EQ(run.result.debugStrings[i + 1], lines[i] + "\n");
-    }
+    EXPECT_EQ(std::vector<std::string>(run.result.debugStrings.begin() + 1,
+                                       run.result.debugStrings.end()),
+              AsDebugStrings(kProbeLines));
     EXPECT_THAT(run.events, IsEmpty());
-}
-
-TEST(LoggerProcess, ALibraryLackingTheExportIsIgnoredSilently) {
-    ProbeRun run = RunProbe(L"lines", L"events-noexport");
-    EXPECT_THAT(run.result.outputLines,
-                ElementsAre("logger_probe.exe:Probe:first one", "logger_probe.exe::second 2",
-                            "logger_probe.exe:Probe:third"));
-    EXPECT_EQ(run.result.debugStrings.size(), 3u);
-    EXPECT_THAT(run.events, IsEmpty());  // CEReportEventEx2 is never called
 }
 
 TEST(LoggerProcess, AFaultingReportIsTracedAndTheRunGoesOn) {

@@ -73,10 +73,14 @@ int TemporaryPackage::SweepStale(const std::wstring& folder) {
 }
 
 DWORD TemporaryPackage::Create(const std::wstring& folder) {
+    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 4) ^ GetCurrentThreadId();
+    return CreateFrom(folder, static_cast<uint16_t>(seed));
+}
+
+DWORD TemporaryPackage::CreateFrom(const std::wstring& folder, uint16_t seed) {
     Discard(true);
     // The same four hex digits as GetTempFileNameW, but the name is taken and opened in one
     // call (CREATE_NEW): between the two no sweep can see an unheld file.
-    const DWORD seed = GetTickCount() ^ (GetCurrentProcessId() << 4) ^ GetCurrentThreadId();
     int refused = 0;  // a name being deleted is refused for a moment; a read-only folder always
     for (DWORD i = 0; i < 0x10000; ++i) {
         wchar_t name[16];

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 
 #include "WinResources.h"
@@ -23,6 +24,9 @@ class TemporaryPackage {
 
     // Creates a new temporary file in `folder`; 0 or the platform's error code.
     DWORD Create(const std::wstring& folder);
+    // The same, trying kqp<first>.tmp first and the names after it in turn (tests choose
+    // `first`; Create draws it from the clock and the process).
+    DWORD CreateFrom(const std::wstring& folder, uint16_t first);
 
     HANDLE Handle() const { return file.Get(); }
     const std::wstring& Path() const { return path; }

@@ -36,6 +36,19 @@ TEST(TemporaryPackage, RunsStartedTogetherGetNamesOfTheirOwn) {
     }
 }
 
+// A name another run holds, or one a file already has, is passed over for the next, also
+// across the last name back to the first.
+TEST(TemporaryPackage, ANameTakenIsPassedOverForTheNext) {
+    TempDir dir;
+    WriteTextFile(dir / L"kqpFFFF.tmp", "a file of that name");
+    TemporaryPackage held;
+    ASSERT_EQ(held.CreateFrom(dir.Path(), 0xFFFE), 0u);
+    EXPECT_EQ(held.Path(), dir / L"kqpFFFE.tmp");
+    TemporaryPackage next;
+    ASSERT_EQ(next.CreateFrom(dir.Path(), 0xFFFE), 0u);
+    EXPECT_EQ(next.Path(), dir / L"kqp0000.tmp");
+}
+
 TEST(TemporaryPackage, OnlyItsOwnNamePatternIsSwept) {
     TempDir dir;
     for (const wchar_t* name : {L"kqp1.tmp", L"kqpABCD.tmp", L"KQPfe0.TMP", L"kqp12345.tmp",

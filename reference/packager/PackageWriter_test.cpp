@@ -105,11 +105,14 @@ TEST_F(PackageBuild, TheRequestedPatchMustBeInThePackage) {
         EXPECT_EQ(Files(), before) << c.logged << ": nothing else is written";
     }
     EXPECT_THAT(ReadTextFile(log), HasSubstr("cannot be read, error 5"));
+}
 
-    // A request that leaves the requested patch out is refused as well.
+TEST_F(PackageBuild, ARequestThatLeavesTheRequestedPatchOutIsRefused) {
+    const std::wstring log = dir / L"packager.log";
+    const PatchInfo english = Patch(kEnglish, 0x0409);
     Prepare(kCatalog, &english, log);
     items.erase(items.begin());
-    EXPECT_EQ(Create(package), KQ_E_REQUESTED_PATCH_MISSING);
+    EXPECT_EQ(Create(dir / L"deploy-package.zip"), KQ_E_REQUESTED_PATCH_MISSING);
     EXPECT_THAT(ReadTextFile(log), HasSubstr("the request does not include the requested patch"));
 }
 

@@ -66,11 +66,8 @@ bool VendorFiles::Judge(size_t index, const std::wstring& root, std::string* con
     HandleFacts facts;
     DWORD error = 0;
     if (!final.succeeded || !LiesUnder(final.text, root)) {
-        vendor.outcome = PackOutcome{PackOutcome::Kind::Outside,
-                                     0,
-                                     0,
-                                     {},
-                                     final.succeeded ? ToUtf8(final.text) : "(no final path)"};
+        vendor.outcome =
+            PackOutcome::OutsideAt(final.succeeded ? ToUtf8(final.text) : "(no final path)");
         vendor.file.Reset();
         return true;
     }
@@ -80,19 +77,24 @@ bool VendorFiles::Judge(size_t index, const std::wstring& root, std::string* con
         return true;
     }
     const auto [held, first] = byIdentity.emplace(facts.identity, index);
-    if (!first) {
-        Vendor& holder = vendors[held->second];
-        if (holder.pinned && vendor.pinned && *holder.pinned != *vendor.pinned) {
-            *conflict = "lines " + std::to_string(holder.line) + " and " +
-                        std::to_string(vendor.line) + " reach one file (" + holder.entry + ", " +
-                        vendor.entry + ") and pin different sha256 digests";
-            return false;
-        }
-        holder.pinned = holder.pinned ? holder.pinned : vendor.pinned;
-        holder.requested |= vendor.requested;
-        vendor.heldBy = static_cast<int>(held->second);
-        vendor.file.Reset();
+    return first || HoldBy(index, held->second, conflict);
+}
+
+// Vendor `index` reached the file vendor `holder` holds: one file, read once, under the
+// holder's name, with either line's pin.
+bool VendorFiles::HoldBy(size_t index, size_t holderIndex, std::string* conflict) {
+    Vendor& vendor = vendors[index];
+    Vendor& holder = vendors[holderIndex];
+    if (holder.pinned && vendor.pinned && *holder.pinned != *vendor.pinned) {
+        *conflict = "lines " + std::to_string(holder.line) + " and " + std::to_string(vendor.line) +
+                    " reach one file (" + holder.entry + ", " + vendor.entry +
+                    ") and pin different sha256 digests";
+        return false;
     }
+    holder.pinned = holder.pinned ? holder.pinned : vendor.pinned;
+    holder.requested |= vendor.requested;
+    vendor.heldBy = static_cast<int>(holderIndex);
+    vendor.file.Reset();
     return true;
 }
 

@@ -59,6 +59,7 @@ class VendorFiles {
 
   private:
     bool Judge(size_t index, const std::wstring& root, std::string* conflict);
+    bool HoldBy(size_t index, size_t holderIndex, std::string* conflict);
 
     std::vector<Vendor> vendors;
     std::vector<int> vendorOfItem;              // of each request item, its vendor, or -1

@@ -148,17 +148,9 @@ TEST(Endpoint, ATargetHeldOpenByAnotherProcessForAMomentIsWaitedOut) {
     EXPECT_EQ(reader.Open(box.Package()), ZipStatus::Ok);
 }
 
-TEST(Endpoint, ConcurrentRunsFromOneFolderAllSucceedAndLoseNoLogLine) {
-    ReferenceSandbox box;
-    const std::wstring log = box.work + L"\\PatchPackager.log";  // the default log
-    RunResult solo = box.Run(box.Args());
-    ASSERT_EQ(solo.exitCode, 0u);
-    const size_t linesPerRun = SplitLines(ReadTextFile(log)).size();
-    ASSERT_GT(linesPerRun, 3u);
-    DeleteFileW(log.c_str());
-
-    constexpr int kRuns = 8;
-    std::vector<RunResult> runs(kRuns);
+// `count` runs of the box's tool started together, each from its own thread.
+std::vector<RunResult> RunTogether(const ReferenceSandbox& box, int count) {
+    std::vector<RunResult> runs(count);
     std::vector<std::thread> threads;
     for (RunResult& run : runs) {
         threads.emplace_back([&] {
@@ -171,6 +163,20 @@ TEST(Endpoint, ConcurrentRunsFromOneFolderAllSucceedAndLoseNoLogLine) {
     for (std::thread& thread : threads) {
         thread.join();
     }
+    return runs;
+}
+
+TEST(Endpoint, ConcurrentRunsFromOneFolderAllSucceedAndLoseNoLogLine) {
+    ReferenceSandbox box;
+    const std::wstring log = box.work + L"\\PatchPackager.log";  // the default log
+    RunResult solo = box.Run(box.Args());
+    ASSERT_EQ(solo.exitCode, 0u);
+    const size_t linesPerRun = SplitLines(ReadTextFile(log)).size();
+    ASSERT_GT(linesPerRun, 3u);
+    DeleteFileW(log.c_str());
+
+    constexpr int kRuns = 8;
+    const std::vector<RunResult> runs = RunTogether(box, kRuns);
     for (int i = 0; i < kRuns; ++i) {
         EXPECT_EQ(runs[i].exitCode, 0u) << "run " << i;
         EXPECT_FALSE(runs[i].timedOut) << "run " << i;

@@ -69,6 +69,21 @@ std::u16string FileIdentity(const std::string& vendor) {
     return joined;
 }
 
+// A language that matched the line's form ("0x" and hex digits, or decimal), if it is 1 to
+// 0xFFFF.
+bool LanguageValue(const std::string& language, unsigned* value) {
+    const bool hex = language.size() > 1 && (language[1] == 'x' || language[1] == 'X');
+    const std::string digits = hex ? language.substr(2) : language;
+    // Beyond five significant digits no language fits; strtoul would also do, but not alone.
+    if (digits.find_first_not_of('0') != std::string::npos &&
+        digits.size() - digits.find_first_not_of('0') > 5) {
+        return false;
+    }
+    const unsigned long parsed = std::stoul(digits, nullptr, hex ? 16 : 10);
+    *value = static_cast<unsigned>(parsed);
+    return parsed != 0 && parsed <= 0xFFFF;
+}
+
 // The format's verdict on one line after the header: the entry, or false. `pinned`: the
 // header names the digest column.
 bool ValidateLine(const std::string& line, bool pinned, Expected* out) {
@@ -95,21 +110,13 @@ bool ValidateLine(const std::string& line, bool pinned, Expected* out) {
     for (char& c : guid) {
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    const std::string language = m[4].str();
-    const bool hex = language.size() > 1 && (language[1] == 'x' || language[1] == 'X');
-    const std::string digits = hex ? language.substr(2) : language;
-    // Beyond five significant digits no language fits; strtoul would also do, but not alone.
-    if (digits.find_first_not_of('0') != std::string::npos &&
-        digits.size() - digits.find_first_not_of('0') > 5) {
-        return false;
-    }
-    const unsigned long value = std::stoul(digits, nullptr, hex ? 16 : 10);
+    unsigned language = 0;
     std::u16string vendor;
-    if (value == 0 || value > 0xFFFF || !DecodeUtf8(m[5].str(), &vendor) ||
+    if (!LanguageValue(m[4].str(), &language) || !DecodeUtf8(m[5].str(), &vendor) ||
         !StaysInCurrentFolder(vendor)) {
         return false;
     }
-    *out = {guid, static_cast<unsigned>(value), m[5].str(), Lower(sha256), title};
+    *out = {guid, language, m[5].str(), Lower(sha256), title};
     return true;
 }
 
@@ -120,8 +127,8 @@ bool PinsDigests(const std::string& header) {
     return std::regex_match(header, form);
 }
 
-// The whole text: the entries, or the number of the first line that makes it corrupt.
-int Validate(const std::string& text, std::vector<Expected>* entries) {
+// The text's lines, split at LF, each without a CR before it.
+std::vector<std::string> ModelLines(const std::string& text) {
     std::vector<std::string> lines;
     std::stringstream stream(text);
     for (std::string line; std::getline(stream, line);) {
@@ -130,6 +137,12 @@ int Validate(const std::string& text, std::vector<Expected>* entries) {
         }
         lines.push_back(line);
     }
+    return lines;
+}
+
+// The whole text: the entries, or the number of the first line that makes it corrupt.
+int Validate(const std::string& text, std::vector<Expected>* entries) {
+    const std::vector<std::string> lines = ModelLines(text);
     static const std::regex blank("[ \t]*");
     std::set<std::pair<std::string, unsigned>> seen;
     std::map<std::u16string, std::string> pins;  // file identity -> digest

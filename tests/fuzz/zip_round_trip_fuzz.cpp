@@ -88,102 +88,74 @@ struct Built {
     bool zip64 = false;
 };
 
-void Pack(ZipStreamWriter& writer, MemoryPlatform& platform, const ZipOptions& options,
-          std::vector<PackItem>& items, std::vector<bool>& wrongPins, std::vector<bool>& random,
-          Built& built) {
-    if (items.empty()) {
-        return;
-    }
-    std::vector<PackOutcome> outcomes;
-    const PackResult result =
-        PackFiles(writer, platform, options, items, [&](size_t, const PackOutcome& outcome) {
-            outcomes.push_back(outcome);
-            return true;
-        });
-    FUZZ_CHECK(result.status == ZipStatus::Ok || result.status == ZipStatus::Duplicate);
-    for (size_t i = 0; i < outcomes.size(); ++i) {
-        const bool mismatch = outcomes[i].kind == PackOutcome::Kind::Mismatch;
-        FUZZ_CHECK(mismatch == wrongPins[i]);
-        if (!mismatch) {
-            built.entries.push_back(
-                {items[i].name, platform.files[i].bytes, platform.files[i].modified, random[i]});
+// Writes the archive an input describes: entries written directly (whole, or streamed and
+// perhaps taken back), and runs of files packed together through the pipeline.
+class Builder {
+  public:
+    Builder(uint8_t flags, unsigned workers)
+        : writer(sink, Options(flags), (flags & 1) != 0 ? ZipLimits{0, 0, 0} : kZipLimits) {
+        // Limits of 0 give every entry every ZIP64 record, as sizes of 4 GiB and more would.
+        built.zip64 = (flags & 1) != 0;
+        pack = Options(flags);
+        pack.workers = workers;
+        pack.blockSize = size_t{16} << 10 << ((flags >> 1) % 4);  // 16 KiB to 128 KiB
+        if (pack.blockSize > kStretchSize) {
+            pack.blockSize = 2 * kStretchSize;
         }
     }
-    items.clear();
-    wrongPins.clear();
-    random.clear();
-    platform.files.clear();
-}
 
-Built Build(const uint8_t* data, size_t size, unsigned workers) {
-    Input in{data, size};
-    const uint8_t flags = in.Byte();
-    ZipOptions options;
-    options.level = std::min(flags >> 4, 9);
-    // Limits of 0 give every entry every ZIP64 record, as sizes of 4 GiB and more would.
-    const bool zip64 = (flags & 1) != 0;
-    MemorySink sink;
-    ZipStreamWriter writer(sink, options, zip64 ? ZipLimits{0, 0, 0} : kZipLimits);
-    MemoryPlatform platform;
-    ZipOptions pack;
-    pack.level = options.level;
-    pack.workers = workers;
-    pack.blockSize = size_t{16} << 10 << ((flags >> 1) % 4);  // 16 KiB to 128 KiB
-    if (pack.blockSize > kStretchSize) {
-        pack.blockSize = 2 * kStretchSize;
-    }
-    Built built;
-    built.zip64 = zip64;
-    std::vector<PackItem> items;
-    std::vector<bool> wrongPins, random;
-    // A name already written in any spelling that Windows extracts to the same file.
-    auto known = [&](const std::string& name) {
-        const std::u16string key = FileNameKey(name);
-        return std::any_of(built.entries.begin(), built.entries.end(),
-                           [&](const Expected& e) { return FileNameKey(e.name) == key; }) ||
-               std::any_of(items.begin(), items.end(),
-                           [&](const PackItem& i) { return FileNameKey(i.name) == key; });
-    };
-    for (int count = 1 + (flags >> 3 & 7); count > 0 && in.size > 0; --count) {
-        const std::string name = in.Bytes(in.Byte() % 16);
-        const auto base = static_cast<int32_t>(in.Word());
-        const int64_t modified = static_cast<int64_t>(base) * (flags & 8 ? 3 : 1);
-        const uint8_t kind = in.Byte();
-        if ((kind & 3) == 3) {
-            // Packed with the next ones through one pipeline; a wrong pin takes it out again.
-            if (known(name)) {
-                continue;
-            }
-            bool allRandom = false;
-            const std::string content = MixedContent(in, &allRandom);
-            random.push_back(allRandom);
-            platform.files.push_back({content, modified});
-            items.push_back({name, nullptr, {}});
-            wrongPins.push_back((kind & 12) == 12);
-            if (kind & 4) {
-                items.back().pinned =
-                    MemoryPlatform::DigestOf(content + (wrongPins.back() ? "x" : ""));
-            }
-            continue;
+    // Packed with the next ones through one pipeline; a wrong pin takes it out again.
+    void Queue(const std::string& name, int64_t modified, uint8_t kind, Input& in) {
+        if (Known(name)) {
+            return;
         }
-        Pack(writer, platform, pack, items, wrongPins, random, built);
+        bool allRandom = false;
+        const std::string content = MixedContent(in, &allRandom);
+        random.push_back(allRandom);
+        platform.files.push_back({content, modified});
+        items.push_back({name, nullptr, {}});
+        wrongPins.push_back((kind & 12) == 12);
+        if (kind & 4) {
+            items.back().pinned = MemoryPlatform::DigestOf(content + (wrongPins.back() ? "x" : ""));
+        }
+    }
+
+    // The files queued, through one pipeline.
+    void Pack() {
+        if (items.empty()) {
+            return;
+        }
+        std::vector<PackOutcome> outcomes;
+        const PackResult result =
+            PackFiles(writer, platform, pack, items, [&](size_t, const PackOutcome& outcome) {
+                outcomes.push_back(outcome);
+                return true;
+            });
+        FUZZ_CHECK(result.status == ZipStatus::Ok || result.status == ZipStatus::Duplicate);
+        for (size_t i = 0; i < outcomes.size(); ++i) {
+            const bool mismatch = outcomes[i].kind == PackOutcome::Kind::Mismatch;
+            FUZZ_CHECK(mismatch == wrongPins[i]);
+            if (!mismatch) {
+                built.entries.push_back({items[i].name, platform.files[i].bytes,
+                                         platform.files[i].modified, random[i]});
+            }
+        }
+        items.clear();
+        wrongPins.clear();
+        random.clear();
+        platform.files.clear();
+    }
+
+    // One entry written directly: whole (AddBytes), or streamed and, now and then, taken back.
+    void Direct(const std::string& name, int64_t modified, uint8_t kind, Input& in) {
+        Pack();
         const std::string content = in.Bytes(in.Byte() * 8u + in.Byte() % 8);
-        const bool repeated = known(name);
+        const bool repeated = Known(name);
         ZipStatus added;
         if ((kind & 3) == 1) {
-            const size_t start = sink.bytes.size();
-            added = writer.BeginEntry(name, kZipStored, false, modified);
-            for (size_t at = 0; added == ZipStatus::Ok && at < content.size(); at += 100) {
-                added =
-                    writer.Data(content.data() + at, std::min<size_t>(100, content.size() - at));
-            }
-            if (added == ZipStatus::Ok && (kind & 12) == 12) {
-                FUZZ_CHECK(writer.AbandonEntry() == ZipStatus::Ok);
-                FUZZ_CHECK(sink.bytes.size() == start);
-                continue;  // gone: its name is free again, its bytes cut off
-            }
-            if (added == ZipStatus::Ok) {
-                added = writer.EndEntry(Crc32(0, content.data(), content.size()), content.size());
+            added = Streamed(name, content, modified, (kind & 12) == 12);
+            if (added == ZipStatus::Stopped) {
+                return;  // gone: its name is free again, its bytes cut off
             }
         } else {
             added = writer.AddBytes(name, content, modified);
@@ -193,10 +165,73 @@ Built Build(const uint8_t* data, size_t size, unsigned workers) {
             built.entries.push_back({name, content, modified, false});
         }
     }
-    Pack(writer, platform, pack, items, wrongPins, random, built);
-    FUZZ_CHECK(writer.Finish() == ZipStatus::Ok);
-    built.bytes = std::move(sink.bytes);
-    return built;
+
+    Built Finish() {
+        Pack();
+        FUZZ_CHECK(writer.Finish() == ZipStatus::Ok);
+        built.bytes = std::move(sink.bytes);
+        return std::move(built);
+    }
+
+  private:
+    static ZipOptions Options(uint8_t flags) {
+        ZipOptions options;
+        options.level = std::min(flags >> 4, 9);
+        return options;
+    }
+
+    // Stored in pieces of 100 bytes; Stopped when `abandon` took it back.
+    ZipStatus Streamed(const std::string& name, const std::string& content, int64_t modified,
+                       bool abandon) {
+        const size_t start = sink.bytes.size();
+        ZipStatus added = writer.BeginEntry(name, kZipStored, false, modified);
+        for (size_t at = 0; added == ZipStatus::Ok && at < content.size(); at += 100) {
+            added = writer.Data(content.data() + at, std::min<size_t>(100, content.size() - at));
+        }
+        if (added == ZipStatus::Ok && abandon) {
+            FUZZ_CHECK(writer.AbandonEntry() == ZipStatus::Ok);
+            FUZZ_CHECK(sink.bytes.size() == start);
+            return ZipStatus::Stopped;
+        }
+        return added == ZipStatus::Ok
+                   ? writer.EndEntry(Crc32(0, content.data(), content.size()), content.size())
+                   : added;
+    }
+
+    // A name already written or queued, in any spelling that Windows extracts to the same file.
+    bool Known(const std::string& name) const {
+        const std::u16string key = FileNameKey(name);
+        return std::any_of(built.entries.begin(), built.entries.end(),
+                           [&](const Expected& e) { return FileNameKey(e.name) == key; }) ||
+               std::any_of(items.begin(), items.end(),
+                           [&](const PackItem& i) { return FileNameKey(i.name) == key; });
+    }
+
+    MemorySink sink;
+    ZipStreamWriter writer;
+    MemoryPlatform platform;
+    ZipOptions pack;
+    Built built;
+    std::vector<PackItem> items;
+    std::vector<bool> wrongPins, random;
+};
+
+Built Build(const uint8_t* data, size_t size, unsigned workers) {
+    Input in{data, size};
+    const uint8_t flags = in.Byte();
+    Builder builder(flags, workers);
+    for (int count = 1 + (flags >> 3 & 7); count > 0 && in.size > 0; --count) {
+        const std::string name = in.Bytes(in.Byte() % 16);
+        const auto base = static_cast<int32_t>(in.Word());
+        const int64_t modified = static_cast<int64_t>(base) * (flags & 8 ? 3 : 1);
+        const uint8_t kind = in.Byte();
+        if ((kind & 3) == 3) {
+            builder.Queue(name, modified, kind, in);
+        } else {
+            builder.Direct(name, modified, kind, in);
+        }
+    }
+    return builder.Finish();
 }
 
 // Every entry read back; its local header's extra fields and time.

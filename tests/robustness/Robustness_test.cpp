@@ -275,17 +275,17 @@ TEST(Robustness, ALockedPackageIsReportedAndKeptByTheReferenceLibrary) {
 
 // --- Faulty vendor libraries ---------------------------------------------------------------
 
-TEST(Robustness, FaultyLibrariesNeverTakeTheToolDown) {
-    ProgramSandbox box;
-    const std::string base = box.script;
-    struct Case {
-        const char* what;
-        std::string script;
-        std::vector<std::wstring> environment;
-        bool faultingEvents;
-        DWORD exitCode;
-    };
-    const std::vector<Case> cases = {
+struct FaultyLibrary {
+    const char* what;
+    std::string script;
+    std::vector<std::wstring> environment;
+    bool faultingEvents;
+    DWORD exitCode;
+};
+
+// Faults and absurd answers of either library, each with the exit code the tool must give.
+std::vector<FaultyLibrary> FaultyLibraries(const std::string& base) {
+    return {
         {"event library faults on every call", base, {L"DP_EVENT_FAULT=1"}, true, 0},
         {"CreatePackager faults", base + "create_fault=1\n", {}, false, 1},
         {"Initialize faults", base + "fault_in=Initialize\n", {}, false, 1},
@@ -304,7 +304,12 @@ TEST(Robustness, FaultyLibrariesNeverTakeTheToolDown) {
          false,
          0},
     };
-    for (const Case& c : cases) {
+}
+
+TEST(Robustness, FaultyLibrariesNeverTakeTheToolDown) {
+    ProgramSandbox box;
+    const std::vector<FaultyLibrary> cases = FaultyLibraries(box.script);
+    for (const FaultyLibrary& c : cases) {
         box.script = c.script;
         std::unique_ptr<InstalledEventLibrary> events;
         if (c.faultingEvents) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "DigestText.h"
 
@@ -37,6 +38,12 @@ struct PackOutcome {
         PackOutcome outcome;
         outcome.kind = Kind::OpenFailed;
         outcome.error = error;
+        return outcome;
+    }
+    static PackOutcome OutsideAt(std::string where) {
+        PackOutcome outcome;
+        outcome.kind = Kind::Outside;
+        outcome.where = std::move(where);
         return outcome;
     }
 };

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 
 #include "Fault.h"
 #include "ForeignFrames.h"
@@ -72,62 +74,67 @@ std::string RecordedText(const wchar_t* text) {
 // package_status, fault_in=<method>, fault_kind=<kind>, vendor_status=<index>:<status>,
 // patch=<guid>,<language>,<vendor file, :null or :unreadable>, null_array, count,
 // write_package, watch=<path>, wait_in=<method>.
+namespace {
+
+// "<guid>,<language>,<vendor file, :null or :unreadable>".
+PackagerScript::Patch ParsePatch(const std::string& value) {
+    const size_t c1 = value.find(',');
+    const size_t c2 = value.find(',', c1 + 1);
+    PackagerScript::Patch patch{};
+    PatchGuid id;
+    ParsePatchGuid(value.substr(0, c1), &id);
+    patch.id = ToGuid(id);
+    patch.languageId =
+        static_cast<uint16_t>(std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
+    const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);
+    patch.nullVendorFile = vendor == ":null";
+    patch.unreadableVendorFile = vendor == ":unreadable";
+    patch.vendorFile = patch.nullVendorFile || patch.unreadableVendorFile ? L"" : FromUtf8(vendor);
+    return patch;
+}
+
+// What each key sets, from its value as text and as a number.
+using KeySetter = void (*)(PackagerScript& script, const std::string& value, long long number);
+
+const std::map<std::string, KeySetter>& KeySetters() {
+    using S = PackagerScript;
+    using V = const std::string&;
+    static const std::map<std::string, KeySetter> setters = {
+        {"create_status", [](S& s, V, long long n) { s.createStatus = static_cast<int32_t>(n); }},
+        {"create_fault", [](S& s, V, long long n) { s.createFaults = n != 0; }},
+        {"create_null", [](S& s, V, long long n) { s.createReturnsNull = n != 0; }},
+        {"init_status", [](S& s, V, long long n) { s.initializeStatus = static_cast<int32_t>(n); }},
+        {"patches_status", [](S& s, V, long long n) { s.patchesStatus = static_cast<int32_t>(n); }},
+        {"package_status",
+         [](S& s, V, long long n) { s.createPackageStatus = static_cast<int32_t>(n); }},
+        {"vendor_status",
+         [](S& s, V v, long long) {
+             s.vendorStatus.emplace_back(
+                 static_cast<uint32_t>(std::strtoul(v.c_str(), nullptr, 0)),
+                 static_cast<int32_t>(std::strtoll(v.c_str() + v.find(':') + 1, nullptr, 0)));
+         }},
+        {"patch", [](S& s, V v, long long) { s.patches.push_back(ParsePatch(v)); }},
+        {"null_array", [](S& s, V, long long n) { s.nullPatchArray = n != 0; }},
+        {"count", [](S& s, V, long long n) { s.countOverride = n; }},
+        {"write_package", [](S& s, V, long long n) { s.writePackage = n != 0; }},
+        {"fault_in", [](S& s, V v, long long) { s.faultIn = v; }},
+        {"wait_in", [](S& s, V v, long long) { s.waitIn = v; }},
+        {"fault_kind", [](S& s, V v, long long) { s.faultKind = v; }},
+        {"watch", [](S& s, V v, long long) { s.watchedFiles.push_back(FromUtf8(v)); }},
+    };
+    return setters;
+}
+
+}  // namespace
+
 PackagerScript PackagerScript::Parse(const std::string& text) {
     PackagerScript script;
     for (const std::string& line : SplitLines(text)) {
         const size_t eq = line.find('=');
-        if (eq == std::string::npos) {
-            continue;
-        }
-        const std::string key = line.substr(0, eq);
-        const std::string value = line.substr(eq + 1);
-        const long long number = std::strtoll(value.c_str(), nullptr, 0);
-        if (key == "create_status") {
-            script.createStatus = static_cast<int32_t>(number);
-        } else if (key == "create_fault") {
-            script.createFaults = number != 0;
-        } else if (key == "create_null") {
-            script.createReturnsNull = number != 0;
-        } else if (key == "init_status") {
-            script.initializeStatus = static_cast<int32_t>(number);
-        } else if (key == "patches_status") {
-            script.patchesStatus = static_cast<int32_t>(number);
-        } else if (key == "package_status") {
-            script.createPackageStatus = static_cast<int32_t>(number);
-        } else if (key == "vendor_status") {
-            const size_t colon = value.find(':');
-            script.vendorStatus.emplace_back(
-                static_cast<uint32_t>(std::strtoul(value.c_str(), nullptr, 0)),
-                static_cast<int32_t>(std::strtoll(value.c_str() + colon + 1, nullptr, 0)));
-        } else if (key == "patch") {
-            const size_t c1 = value.find(',');
-            const size_t c2 = value.find(',', c1 + 1);
-            Patch patch{};
-            PatchGuid id;
-            ParsePatchGuid(value.substr(0, c1), &id);
-            patch.id = ToGuid(id);
-            patch.languageId = static_cast<uint16_t>(
-                std::strtoul(value.substr(c1 + 1, c2 - c1 - 1).c_str(), nullptr, 0));
-            const std::string vendor = c2 == std::string::npos ? "" : value.substr(c2 + 1);
-            patch.nullVendorFile = vendor == ":null";
-            patch.unreadableVendorFile = vendor == ":unreadable";
-            patch.vendorFile =
-                patch.nullVendorFile || patch.unreadableVendorFile ? L"" : FromUtf8(vendor);
-            script.patches.push_back(patch);
-        } else if (key == "null_array") {
-            script.nullPatchArray = number != 0;
-        } else if (key == "count") {
-            script.countOverride = number;
-        } else if (key == "write_package") {
-            script.writePackage = number != 0;
-        } else if (key == "fault_in") {
-            script.faultIn = value;
-        } else if (key == "wait_in") {
-            script.waitIn = value;
-        } else if (key == "fault_kind") {
-            script.faultKind = value;
-        } else if (key == "watch") {
-            script.watchedFiles.push_back(FromUtf8(value));
+        const auto setter = KeySetters().find(line.substr(0, eq));
+        if (eq != std::string::npos && setter != KeySetters().end()) {
+            const std::string value = line.substr(eq + 1);
+            setter->second(script, value, std::strtoll(value.c_str(), nullptr, 0));
         }
     }
     return script;

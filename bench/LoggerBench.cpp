@@ -49,6 +49,36 @@ LoggerPlatform& ProcessLoggerPlatform() {
     return Platform();
 }
 
+namespace {
+
+// Seconds for `count` lines written by a bare std::wcout loop, each flushed or not.
+double BareLoop(int count, bool flushed) {
+    const std::wstring process = L"logger_bench.exe";
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        std::wcout << process << L":" << L"Deployment Packager Wrapper" << L":"
+                   << L"Vendor patch file: C:\\work\\vendor\\" << i << L".msp" << L'\n';
+        if (flushed) {
+            std::wcout.flush();
+        }
+    }
+    const double seconds = Seconds(std::chrono::steady_clock::now() - start);
+    std::wcout.flush();
+    return seconds;
+}
+
+// Seconds for `count` of the same lines through LogReport.
+double ReportLoop(int count) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < count; ++i) {
+        LogReport(kLevelInfo, L"Deployment Packager Wrapper",
+                  L"Vendor patch file: C:\\work\\vendor\\%d.msp", i);
+    }
+    return Seconds(std::chrono::steady_clock::now() - start);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     const int count = argc > 1 ? std::atoi(argv[1]) : 200000;
@@ -57,31 +87,14 @@ int main(int argc, char** argv) {
     const bool quietDebugger = argc > 2 && std::string(argv[2]) == "--no-debugger-output";
     Platform().quiet = quietDebugger;
     const int rounds = 3;
-    const std::wstring process = L"logger_bench.exe";
     LogReport(kLevelInfo, L"Bench", L"%s", L"warm-up: binds the logger");
 
     double best[3] = {1e9, 1e9, 1e9};
     for (int round = 0; round < rounds; ++round) {
         for (int flushed = 0; flushed < 2; ++flushed) {
-            const auto start = std::chrono::steady_clock::now();
-            for (int i = 0; i < count; ++i) {
-                std::wcout << process << L":" << L"Deployment Packager Wrapper" << L":"
-                           << L"Vendor patch file: C:\\work\\vendor\\" << i << L".msp" << L'\n';
-                if (flushed != 0) {
-                    std::wcout.flush();
-                }
-            }
-            best[flushed] =
-                std::min(best[flushed], Seconds(std::chrono::steady_clock::now() - start));
-            std::wcout.flush();
+            best[flushed] = std::min(best[flushed], BareLoop(count, flushed != 0));
         }
-
-        const auto start = std::chrono::steady_clock::now();
-        for (int i = 0; i < count; ++i) {
-            LogReport(kLevelInfo, L"Deployment Packager Wrapper",
-                      L"Vendor patch file: C:\\work\\vendor\\%d.msp", i);
-        }
-        best[2] = std::min(best[2], Seconds(std::chrono::steady_clock::now() - start));
+        best[2] = std::min(best[2], ReportLoop(count));
     }
     std::wcout.flush();
     std::fprintf(stderr,

@@ -14,39 +14,21 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
-#include <zlib.h>
-
-#include "Crc32.h"
+#include "BenchSet.h"
+#include "CodecMeasures.h"
 #include "PackagerInterface.h"
 #include "Queries.h"
 #include "Sha256.h"
-#include "StretchCodec.h"
 #include "Text.h"
 #include "WinResources.h"
 #include "ZipWriter.h"
 
 namespace {
-
-double Now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
-// The best of a run of timings, and how far the worst lies above it.
-struct Timings {
-    std::vector<double> seconds;
-    double Best() const { return *std::min_element(seconds.begin(), seconds.end()); }
-    double Spread() const {
-        return (*std::max_element(seconds.begin(), seconds.end()) - Best()) / Best();
-    }
-};
 
 bool WriteWhole(const std::wstring& path, const std::string& data) {
     const UniqueFile file(
@@ -61,29 +43,6 @@ bool Flush(const std::wstring& path) {
     const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                       OPEN_EXISTING, 0, nullptr));
     return file && FlushFileBuffers(file.Get());
-}
-
-struct DataSet {
-    std::vector<std::wstring> names;  // under vendor\, sorted
-    uint64_t bytes = 0;
-    double Mib() const { return static_cast<double>(bytes) / (1 << 20); }
-};
-
-DataSet ListSet() {
-    DataSet set;
-    WIN32_FIND_DATAW data;
-    const UniqueFind find(FindFirstFileW(L"vendor\\*", &data));
-    while (find) {
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-            set.names.push_back(data.cFileName);
-            set.bytes += (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        }
-        if (!FindNextFileW(find.Get(), &data)) {
-            break;
-        }
-    }
-    std::sort(set.names.begin(), set.names.end());
-    return set;
 }
 
 // The platform's SHA-256 (CNG) of a file's bytes, read as the packager reads them.
@@ -223,86 +182,6 @@ class Bench {
     std::vector<PackageItem> items;
 };
 
-void Line(const char* what, const Timings& t, double mib) {
-    std::printf("%-30s %7.3f s  %6.0f MiB/s  (spread %.0f%% over %zu rounds)\n", what, t.Best(),
-                mib / t.Best(), 100 * t.Spread(), t.seconds.size());
-}
-
-// The checksum alone, in memory, best of 3: zlib's, the table-driven fallback, and what the
-// packager uses (folding where the processor has it).
-void MeasureCrc() {
-    std::string data(64 << 20, '\0');
-    uint64_t state = 88172645463325252ull;
-    for (size_t i = 0; i + 8 <= data.size(); i += 8) {
-        state ^= state << 13;
-        state ^= state >> 7;
-        state ^= state << 17;
-        std::memcpy(&data[i], &state, 8);
-    }
-    auto rate = [&](auto crc) {
-        double best = 1e9;
-        for (int round = 0; round < 3; ++round) {
-            const double start = Now();
-            volatile uint32_t value = crc(data.data(), data.size());
-            (void)value;
-            best = std::min(best, Now() - start);
-        }
-        return 64 / best;
-    };
-    std::printf("CRC-32 in memory: zlib %.0f MiB/s, tables %.0f MiB/s, packager %.0f MiB/s\n",
-                rate([](const char* p, size_t n) {
-                    return static_cast<uint32_t>(
-                        crc32(0, reinterpret_cast<const Bytef*>(p), static_cast<uInt>(n)));
-                }),
-                rate([](const char* p, size_t n) { return Crc32Tables(0, p, n); }),
-                rate([](const char* p, size_t n) { return Crc32(0, p, n); }));
-}
-
-// Every stretch of the set judged (StretchShrinks) and deflated alone (zlib level 1): how
-// often the verdict matches what deflate makes of it, by bytes, and the time of each.
-void MeasureVerdicts(const DataSet& set) {
-    uint64_t bytes[2][2] = {};  // [judged to shrink][shrinks by a tenth]
-    double judging = 0, deflating = 0;
-    std::string data, out;
-    for (const std::wstring& name : set.names) {
-        const UniqueFile in(CreateFileW((L"vendor\\" + name).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                        nullptr, OPEN_EXISTING, 0, nullptr));
-        LARGE_INTEGER size;
-        GetFileSizeEx(in.Get(), &size);
-        data.resize(static_cast<size_t>(size.QuadPart));
-        DWORD got = 0;
-        ReadFile(in.Get(), data.data(), static_cast<DWORD>(data.size()), &got, nullptr);
-        for (size_t at = 0; at < data.size(); at += kStretchSize) {
-            const size_t n = std::min(kStretchSize, data.size() - at);
-            const auto* p = reinterpret_cast<const unsigned char*>(data.data() + at);
-            double start = Now();
-            const bool judged = StretchShrinks(p, n);
-            judging += Now() - start;
-            start = Now();
-            z_stream stream{};
-            deflateInit2(&stream, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-            out.resize(deflateBound(&stream, static_cast<uLong>(n)));
-            stream.next_in = const_cast<Bytef*>(p);
-            stream.avail_in = static_cast<uInt>(n);
-            stream.next_out = reinterpret_cast<Bytef*>(out.data());
-            stream.avail_out = static_cast<uInt>(out.size());
-            deflate(&stream, Z_FINISH);
-            const size_t deflated = out.size() - stream.avail_out;
-            deflateEnd(&stream);
-            deflating += Now() - start;
-            bytes[judged][deflated * 10 <= n * 9] += n;
-        }
-    }
-    const double all = static_cast<double>(set.bytes) / 100;
-    std::printf(
-        "stretch verdicts (64 KiB alone, against zlib level 1): judged to shrink and "
-        "shrank by a tenth %.1f%%, judged to shrink but did not %.1f%%, judged not to "
-        "but would %.1f%%, judged not to and would not %.1f%%\n",
-        bytes[1][1] / all, bytes[1][0] / all, bytes[0][1] / all, bytes[0][0] / all);
-    std::printf("stretch test: %.3f s, deflating every stretch %.3f s (%.1f%%)\n", judging,
-                deflating, 100 * judging / deflating);
-}
-
 std::wstring ExeFolder() {
     RealModuleFileName source;
     const std::wstring exe = ExecutablePath(source).text;
@@ -316,7 +195,49 @@ uint64_t FileSize(const std::wstring& path) {
                : 0;
 }
 
-// The copy and the package in turns; then the pinned package and the hash in turns.
+// The package with every file pinned, against CNG's SHA-256 of the same bytes, in turns.
+bool MeasurePinned(Bench& bench, const DataSet& set, int rounds) {
+    Timings hashed, packedPinned;
+    if (!WriteCatalog(set, true) || !bench.Initialize()) {
+        return false;
+    }
+    for (int round = 0; round < rounds; ++round) {
+        hashed.seconds.push_back(bench.HashAll());
+        packedPinned.seconds.push_back(bench.Package());
+    }
+    Line("SHA-256 (CNG, one thread):", hashed, set.Mib());
+    Line("CreatePackage, every file pinned:", packedPinned, set.Mib());
+    std::printf("pinned: package / platform SHA-256 of the same bytes: %.2f\n",
+                hashed.Best() / packedPinned.Best());
+    return true;
+}
+
+// The set encoded in-process with one worker, and with one per processor, in turns.
+void MeasureThreads(Bench& bench, const DataSet& set, int rounds) {
+    Timings one, every;
+    for (int round = 0; round < std::min(rounds, 3); ++round) {
+        one.seconds.push_back(bench.Encode(1));
+        every.seconds.push_back(bench.Encode(0));
+    }
+    Line("encoded, one worker:", one, set.Mib());
+    Line("encoded, one per processor:", every, set.Mib());
+    std::printf("encoding speed-up (every processor / one worker): %.2f\n",
+                one.Best() / every.Best());
+}
+
+// A durable copy and the package, in turns; false when either fails.
+bool CopyAndPackage(Bench& bench, int rounds, Timings* copy, Timings* package) {
+    for (int round = 0; round < rounds; ++round) {
+        copy->seconds.push_back(bench.DurableCopy());
+        package->seconds.push_back(bench.Package());
+        if (copy->seconds.back() <= 0 || package->seconds.back() <= 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The copy and the package in turns; then, when asked, the other measures.
 int Measure(IPackager* packager, const std::string& name, const std::wstring& folder, int rounds,
             bool pinned, bool threads, bool verdicts) {
     const DataSet set = ListSet();
@@ -330,12 +251,8 @@ int Measure(IPackager* packager, const std::string& name, const std::wstring& fo
         return 2;
     }
     Timings copy, package;
-    for (int round = 0; round < rounds; ++round) {
-        copy.seconds.push_back(bench.DurableCopy());
-        package.seconds.push_back(bench.Package());
-        if (copy.seconds.back() <= 0 || package.seconds.back() <= 0) {
-            return 2;
-        }
+    if (!CopyAndPackage(bench, rounds, &copy, &package)) {
+        return 2;
     }
     const uint64_t packageBytes = FileSize(folder + L"\\package.zip");
     std::printf("== %s: %zu files, %.1f MiB\n", name.c_str(), set.names.size(), set.Mib());
@@ -345,30 +262,11 @@ int Measure(IPackager* packager, const std::string& name, const std::wstring& fo
                 static_cast<unsigned long long>(packageBytes),
                 static_cast<double>(packageBytes) / static_cast<double>(set.bytes));
     std::printf("throughput ratio (package / durable copy): %.2f\n", copy.Best() / package.Best());
-    if (pinned) {
-        Timings hashed, packedPinned;
-        if (!WriteCatalog(set, true) || !bench.Initialize()) {
-            return 2;
-        }
-        for (int round = 0; round < rounds; ++round) {
-            hashed.seconds.push_back(bench.HashAll());
-            packedPinned.seconds.push_back(bench.Package());
-        }
-        Line("SHA-256 (CNG, one thread):", hashed, set.Mib());
-        Line("CreatePackage, every file pinned:", packedPinned, set.Mib());
-        std::printf("pinned: package / platform SHA-256 of the same bytes: %.2f\n",
-                    hashed.Best() / packedPinned.Best());
+    if (pinned && !MeasurePinned(bench, set, rounds)) {
+        return 2;
     }
     if (threads) {
-        Timings one, every;
-        for (int round = 0; round < std::min(rounds, 3); ++round) {
-            one.seconds.push_back(bench.Encode(1));
-            every.seconds.push_back(bench.Encode(0));
-        }
-        Line("encoded, one worker:", one, set.Mib());
-        Line("encoded, one per processor:", every, set.Mib());
-        std::printf("encoding speed-up (every processor / one worker): %.2f\n",
-                    one.Best() / every.Best());
+        MeasureThreads(bench, set, rounds);
     }
     if (verdicts) {
         MeasureVerdicts(set);

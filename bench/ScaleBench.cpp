@@ -72,11 +72,9 @@ Measure Best(int rounds, const std::wstring& program, const std::wstring& argume
     return best;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    const size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
-    TempDir dir;
+// The bench's folder: bin (the tool, the minimal client, an empty GUI program and the
+// recording packager), catalog and out; a quiet event library is installed meanwhile.
+std::wstring Prepare(const TempDir& dir) {
     const std::wstring bin = dir / L"bin";
     for (const wchar_t* sub : {L"bin", L"catalog", L"out"}) {
         CreateDirectoryW((dir / sub).c_str(), nullptr);
@@ -88,13 +86,52 @@ int main(int argc, char** argv) {
     CopyFileW(BinPath(L"doubles\\packager-recording\\KQPackager.dll").c_str(),
               (bin + L"\\KQPackager.dll").c_str(), FALSE);
     WriteTextFile(dir / L"catalog\\windowspatchdata.zip", "catalog");
-    // A quiet event library: the report path without the debugger output, whose cost under
-    // Wine (about 32 microseconds a call) is the platform's, not the tool's.
-    InstalledEventLibrary events(BinPath(L"doubles\\events-recording\\ZelNSEvent.dll"));
     SetEnvironmentVariableW(L"DP_PACKAGER_SCRIPT", (dir / L"script.txt").c_str());
     SetEnvironmentVariableW(L"DP_PACKAGER_RECORD", nullptr);
     SetEnvironmentVariableW(L"DP_EVENT_RECORD", nullptr);
+    return bin;
+}
 
+// A packager script that lists `count` patches.
+std::string ScriptOf(size_t count) {
+    std::string script;
+    for (size_t i = 0; i < count; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof(line),
+                      "patch=%08zX-0000-4000-8000-000000000001,0x409,v\\%zu.msp\n", i + 1, i);
+        script += line;
+    }
+    return script;
+}
+
+// The tool against the minimal client on `count` patches: one row; the tool's time per patch.
+double MeasureRow(const TempDir& dir, const std::wstring& bin, size_t count) {
+    WriteTextFile(dir / L"script.txt", ScriptOf(count));
+    const std::wstring tool = L"-p 00000001-0000-4000-8000-000000000001 -r 0 -c catalog -o out";
+    const int rounds = count >= 100000 ? 1 : 3;
+    const Measure t =
+        Best(rounds, bin + L"\\DeploymentPackager.exe", tool, dir.Path(), dir / L"tool.txt");
+    const Measure m =
+        Best(rounds, bin + L"\\minimal_client.exe", L"", dir.Path(), dir / L"minimal.txt");
+    if (t.exitCode != 0 || m.exitCode != 0) {
+        std::printf("exit codes: tool %lu, minimal %lu\n", t.exitCode, m.exitCode);
+    }
+    const double perPatch = t.seconds / count * 1e6;
+    std::printf("%9zu %12.3f %10.1f %12.3f %10.1f %12.2f %7.2fx\n", count, t.seconds,
+                t.peakBytes / 1048576.0, m.seconds, m.peakBytes / 1048576.0, perPatch,
+                t.seconds / m.seconds);
+    return perPatch;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const size_t largest = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 100000;
+    TempDir dir;
+    const std::wstring bin = Prepare(dir);
+    // A quiet event library: the report path without the debugger output, whose cost under
+    // Wine (about 32 microseconds a call) is the platform's, not the tool's.
+    InstalledEventLibrary events(BinPath(L"doubles\\events-recording\\ZelNSEvent.dll"));
     std::printf("%9s %12s %10s %12s %10s %12s %8s\n", "patches", "tool s", "tool MiB", "minimal s",
                 "min MiB", "tool us/patch", "ratio");
     double previousPerPatch = 0;
@@ -103,27 +140,7 @@ int main(int argc, char** argv) {
         if (count > largest) {
             break;
         }
-        std::string script;
-        for (size_t i = 0; i < count; ++i) {
-            char line[96];
-            std::snprintf(line, sizeof(line),
-                          "patch=%08zX-0000-4000-8000-000000000001,0x409,v\\%zu.msp\n", i + 1, i);
-            script += line;
-        }
-        WriteTextFile(dir / L"script.txt", script);
-        const std::wstring tool = L"-p 00000001-0000-4000-8000-000000000001 -r 0 -c catalog -o out";
-        const int rounds = count >= 100000 ? 1 : 3;
-        const Measure t =
-            Best(rounds, bin + L"\\DeploymentPackager.exe", tool, dir.Path(), dir / L"tool.txt");
-        const Measure m =
-            Best(rounds, bin + L"\\minimal_client.exe", L"", dir.Path(), dir / L"minimal.txt");
-        if (t.exitCode != 0 || m.exitCode != 0) {
-            std::printf("exit codes: tool %lu, minimal %lu\n", t.exitCode, m.exitCode);
-        }
-        const double perPatch = t.seconds / count * 1e6;
-        std::printf("%9zu %12.3f %10.1f %12.3f %10.1f %12.2f %7.2fx\n", count, t.seconds,
-                    t.peakBytes / 1048576.0, m.seconds, m.peakBytes / 1048576.0, perPatch,
-                    t.seconds / m.seconds);
+        const double perPatch = MeasureRow(dir, bin, count);
         if (previousCount != 0 && count >= 10000) {
             std::printf("%9s growth from %zu: %.2fx per patch (1.00 is linear)\n", "",
                         previousCount, perPatch / previousPerPatch);
@@ -131,7 +148,6 @@ int main(int argc, char** argv) {
         previousPerPatch = perPatch;
         previousCount = count;
     }
-
     const Measure refused =
         Best(10, bin + L"\\DeploymentPackager.exe", L"", dir.Path(), dir / L"refused.txt");
     const Measure empty = Best(10, bin + L"\\empty_gui.exe", L"", dir.Path(), dir / L"empty.txt");

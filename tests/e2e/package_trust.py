@@ -75,12 +75,13 @@ class Sandbox(RunLayout):
         if cpus is not None:
             command = ["taskset", "-c", cpus] + command
         done = subprocess.run(command, cwd=self.work_dir, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=120)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
         output = done.stdout.decode("utf-8", "replace")
         found = re.findall(r"BuildPackage finished\. Result code = (-?\d+)", output)
         if not found:
-            raise AssertionError("no result reported (status %d) by %s:\n%s"
-                                 % (done.returncode, " ".join(command), output))
+            raise AssertionError("no result reported (status %d) by %s:\n%s\nstandard error:\n%s"
+                                 % (done.returncode, " ".join(command), output,
+                                    done.stderr.decode("utf-8", "replace")[-3000:]))
         result = int(found[-1]) & 0xFFFFFFFF
         assert result & 0xFF == done.returncode, (result, done.returncode)
         return result

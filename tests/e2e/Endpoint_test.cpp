@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "Noise.h"
 #include "ProgramSandbox.h"
 #include "WinResources.h"
 #include "ZipReader.h"
@@ -96,12 +97,7 @@ TEST(Endpoint, AKilledRunKeepsEveryReportMadeBeforeTheKill) {
 #if defined(_WIN64)
 TEST(Endpoint, AKillWhileWritingLeavesTheOlderPackageAndTheNextRunSweeps) {
     // 64 MiB that deflate halves, so that the package grows slowly enough to be caught.
-    std::string vendor(64u << 20, '\0');
-    uint32_t state = 20261209;
-    for (char& c : vendor) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>('a' + (state >> 28));
-    }
+    std::string vendor = NoiseLetters(64u << 20, 20261209, 4);
     ReferenceSandbox box(vendor);
     vendor.clear();
     WriteTextFile(box.Package(), "older package");

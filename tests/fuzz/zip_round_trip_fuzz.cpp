@@ -14,6 +14,7 @@
 
 #include "Memory.h"
 #include "NameFold.h"
+#include "Noise.h"
 #include "ZipRecordReader.h"
 
 namespace {
@@ -59,10 +60,7 @@ std::string MixedContent(Input& in, bool* random) {
         const uint8_t kind = in.Byte();
         const size_t length = (kind & 1 ? 1024u : 1u) * (in.Byte() * 5u % 161u + 1u);
         if (kind & 2) {
-            for (size_t i = 0; i < length; ++i) {
-                state = state * 1103515245u + 12345u;
-                content.push_back(static_cast<char>(state >> 24));
-            }
+            content += Noise(length, state++);
         } else {
             const std::string unit = in.Bytes(1 + in.Byte() % 16);
             *random = *random && unit.empty();

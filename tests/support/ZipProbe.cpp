@@ -74,12 +74,7 @@ int WriteWithOneWorkerAndMany(const std::wstring& folder, const wchar_t* oneName
 // Compressible content cut to sizes around the 64 KiB stretches and the 512 KiB blocks.
 int WriteBlockArchives(const std::wstring& folder) {
     const size_t sample = 64 << 10, block = 512 << 10;
-    std::string text(sample + 9 * block + 4321, '\0');
-    uint32_t state = 11;
-    for (char& c : text) {
-        state = state * 1103515245u + 12345u;
-        c = static_cast<char>('a' + (state >> 29));
-    }
+    const std::string text = NoiseLetters(sample + 9 * block + 4321, 11, 3);
     return WriteWithOneWorkerAndMany(
         folder, L"blocks-one.zip", L"blocks.zip", [&](ZipWriter& writer) {
             int failures = writer.AddBytes("empty.txt", "", kProbeTime) != ZipStatus::Ok;

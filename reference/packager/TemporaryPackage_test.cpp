@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "TestEnv.h"
+#include "WinResources.h"
 
 namespace {
 
@@ -47,6 +48,23 @@ TEST(TemporaryPackage, ANameTakenIsPassedOverForTheNext) {
     TemporaryPackage next;
     ASSERT_EQ(next.CreateFrom(dir.Path(), 0xFFFE), 0u);
     EXPECT_EQ(next.Path(), dir / L"kqp0000.tmp");
+}
+
+// A name whose file is being deleted (another run's package discarded a moment ago) is passed
+// over too, not taken for a failure. Windows refuses it as access denied, the busy case;
+// Wine says the file exists.
+TEST(TemporaryPackage, ANameBeingDeletedIsPassedOverForTheNext) {
+    TempDir dir;
+    const std::wstring dying = dir / L"kqp1234.tmp";
+    WriteTextFile(dying, "discarded");
+    const UniqueFile held(CreateFileW(dying.c_str(), DELETE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(DeleteFileW(dying.c_str()));
+    TemporaryPackage next;
+    ASSERT_EQ(next.CreateFrom(dir.Path(), 0x1234), 0u);
+    EXPECT_EQ(next.Path(), dir / L"kqp1235.tmp");
 }
 
 TEST(TemporaryPackage, OnlyItsOwnNamePatternIsSwept) {

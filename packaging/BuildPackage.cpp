@@ -105,7 +105,11 @@ int32_t PackagerWrapper::ReportVendorFiles(const std::vector<PatchInfo>& patches
             continue;
         }
         // Read for each entry: the library runs between the lookups and may change it.
-        ReportVendorFile(GetCurrentDirectoryPath(), file.fileName);
+        std::wstring folder = GetCurrentDirectoryPath();
+        if (folder.empty() || folder.back() != L'\\') {
+            folder.push_back(L'\\');
+        }
+        ReportVendorFile(folder, file.fileName);
     }
     return 0;
 }
@@ -126,7 +130,7 @@ void PackagerWrapper::ReportVendorFile(const std::wstring& folder, const wchar_t
     }
     // A library that names no file has not named one that exists: the folder itself must not
     // pass for it.
-    const std::wstring path = InFolder(folder, name);
+    const std::wstring path = folder + name;
     if (!name.empty() && PathExists(path.c_str())) {
         Report(kLevelInfo, L"Vendor patch file: %s", path.c_str());
     } else {

@@ -4,7 +4,6 @@
 #include <cwchar>
 #include <vector>
 
-#include "Queries.h"
 #include "Util.h"
 #include "WrapperSupport.h"
 
@@ -125,7 +124,7 @@ int32_t PackagerWrapper::CheckCatalogAndOutput() {
 void PackagerWrapper::PlaceRelativeNames() {
     for (std::wstring* name : {&packagerLog, &deploymentLog, &packageFile, &eventsHandlerDll}) {
         if (!IsFullPath(name->c_str())) {
-            *name = CanonicalizeFileSpec(InFolder(outputDir, *name).c_str());
+            *name = CanonicalizeFileSpec((outputDir + L"\\" + *name).c_str());
         }
     }
 }

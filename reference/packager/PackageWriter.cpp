@@ -1,7 +1,5 @@
 #include "PackageWriter.h"
 
-#include <unordered_map>
-
 #include "GuidText.h"
 #include "ReferencePackager.h"
 #include "TemporaryPackage.h"

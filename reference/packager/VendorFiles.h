@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "Catalog.h"
-#include "Manifest.h"
 #include "OpenedFile.h"
+#include "PackItem.h"
 #include "PackagerInterface.h"
 #include "WinResources.h"
 

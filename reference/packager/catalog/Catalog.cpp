@@ -12,9 +12,9 @@ constexpr uint64_t kMaxCatalogText = 64ull << 20;
 CatalogStatus PatchCatalog::Read(const std::wstring& path, std::string* detail) {
     table = CatalogTable();
     modified = 0;
+    // A failure leaves the table empty: Parse fills it only from a text that parses whole.
     const CatalogStatus status = Parse(path, detail);
     if (status != CatalogStatus::Ok) {
-        table = CatalogTable();
         return status;
     }
     WIN32_FILE_ATTRIBUTE_DATA attributes;

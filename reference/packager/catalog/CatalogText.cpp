@@ -246,21 +246,22 @@ bool CatalogTable::Admit(CatalogPatch patch, std::string* detail) {
                   "package's " + std::string(kManifestEntryName);
         return false;
     }
-    const auto [seen, added] = byKey.emplace(patch.key, patches.size());
-    if (!added) {
+    // Judged before anything is added, so that a refused line leaves the table as it was.
+    if (const auto seen = byKey.find(patch.key); seen != byKey.end()) {
         *detail = at + "the patch " + patch.key.Text() + " is listed again (first on line " +
                   std::to_string(patches[seen->second].line) + ")";
         return false;
     }
-    if (patch.sha256) {
-        const auto [pin, first] = pins.emplace(file, patches.size());
-        if (!first && patches[pin->second].sha256 != patch.sha256) {
-            *detail = at + "the vendor file " + patch.entryName +
-                      " is pinned to another sha256 digest on line " +
-                      std::to_string(patches[pin->second].line);
-            byKey.erase(seen);
-            return false;
-        }
+    const auto pin = pins.find(file);
+    if (patch.sha256 && pin != pins.end() && patches[pin->second].sha256 != patch.sha256) {
+        *detail = at + "the vendor file " + patch.entryName +
+                  " is pinned to another sha256 digest on line " +
+                  std::to_string(patches[pin->second].line);
+        return false;
+    }
+    byKey.emplace(patch.key, patches.size());
+    if (patch.sha256 && pin == pins.end()) {
+        pins.emplace(file, patches.size());
     }
     patches.push_back(std::move(patch));
     return true;
